@@ -1,0 +1,14 @@
+#pragma once
+// Turning a fetched body into the text the adapters cut apart.
+
+#include <string>
+#include <string_view>
+
+#include "sources/recipes.h"
+
+namespace tovani {
+
+/// Decodes `body` as the recipe says and ends the text at its first zero byte.
+std::string page_text(std::string_view body, PageDecode decode);
+
+} // namespace tovani
