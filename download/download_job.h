@@ -1,0 +1,129 @@
+#pragma once
+// One download of a whole book: every chapter fetched by the pool's workers into its own file,
+// progress reported as chapters finish, failures counted, and the chapter files joined into one
+// book file on request.
+//
+// The job keeps its own copy of source, book name, author, chapters and folder: a search or
+// another book opened while it runs changes nothing here.
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sources/book_source.h"
+
+namespace tovani {
+
+class ThreadPool;
+
+/// How a chapter whose fetch fails is tried again.
+struct RetryPolicy {
+    int attempts = 4; ///< tries in all, the first included
+    std::chrono::milliseconds backoff{500};          ///< doubled after each failed try
+    std::chrono::milliseconds throttled_backoff{2000}; ///< the same after HTTP 429 or 503
+};
+
+struct DownloadRequest {
+    int source = 0;          ///< 1..8
+    std::string book_name;   ///< GBK
+    std::string book_author; ///< GBK
+    std::vector<ChapterEntry> chapters;
+    int thread_count = 15;
+    /// Folder that holds "小说下载" (GBK path ending in "/"); empty means the desktop folder.
+    std::string base_folder;
+    RetryPolicy retry;
+    /// Chapters whose file is already complete are not fetched again.
+    bool resume = true;
+};
+
+/// Progress after one more chapter has finished (successfully or not).
+struct DownloadProgress {
+    int finished = 0; ///< chapters finished, skipped ones included
+    int total = 0;
+    int failed = 0;
+    float percent = 0; ///< single-precision sum of the per-chapter step
+    std::string text;  ///< GBK: "当前进度：" + percent as %.6g + "%"
+};
+
+struct DownloadSummary {
+    int total = 0;
+    int downloaded = 0;
+    int skipped = 0; ///< already complete from an earlier run
+    std::vector<ChapterEntry> failed; ///< in chapter order
+    std::string download_folder;     ///< GBK
+    std::string progress_file;       ///< GBK
+};
+
+enum class StartStatus {
+    started,
+    no_chapters,   ///< "未找到章节信息！": nothing was written or posted
+    pool_busy,     ///< the pool did not start (another download is running)
+    write_failed,  ///< the download folder or progress file could not be written
+};
+
+struct MergeResult {
+    bool ok = false;
+    std::string book_file; ///< GBK path of the book file
+    std::string error;     ///< GBK, when not ok; nothing was deleted then
+};
+
+/// Receives progress on a worker thread; must return at once (post, never wait).
+using ProgressCallback = std::function<void(const DownloadProgress&)>;
+
+class DownloadJob {
+public:
+    /// `fetch` GETs a chapter page, giving its body and HTTP status (0 when no response);
+    /// by default fetch_page.
+    using ChapterFetch = std::function<std::string(const std::string& url, int* http_status)>;
+
+    DownloadJob(ThreadPool& pool, DownloadRequest request, ChapterFetch fetch = {});
+    ~DownloadJob();
+    DownloadJob(const DownloadJob&) = delete;
+    DownloadJob& operator=(const DownloadJob&) = delete;
+
+    /// Writes the progress file, starts the pool with the thread count and posts one task per
+    /// chapter. Called on the thread that owns the pool.
+    StartStatus start(ProgressCallback on_progress);
+
+    /// The timer's check: when every task has finished, stops the pool and returns true.
+    bool check_download_done();
+
+    /// Stops the pool: chapters not yet begun are discarded, running ones finish.
+    void cancel();
+
+    /// What happened, once check_download_done() has returned true.
+    DownloadSummary summary() const;
+
+    /// Joins the chapter files in chapter order into the book file (written whole under a
+    /// temporary name, then renamed), and only then deletes the chapter files and the progress
+    /// file. A failed write deletes nothing.
+    MergeResult merge_chapters();
+
+    const DownloadRequest& request() const;
+    std::string download_folder() const;
+    std::string book_file() const;
+
+private:
+    struct Shared;
+    ThreadPool& pool_;
+    std::shared_ptr<Shared> shared_;
+};
+
+/// The question asked once a download has ended; the GUI answers with a message box, the
+/// command line with a flag, tests with a scripted answer.
+class MergeQuestion {
+public:
+    virtual ~MergeQuestion() = default;
+    /// True to join the chapters. `summary` tells which chapters failed.
+    virtual bool ask_merge(const DownloadSummary& summary) = 0;
+};
+
+/// "当前进度：" + `percent` written like %.6g + "%" (GBK).
+std::string progress_text(float percent);
+
+} // namespace tovani
