@@ -16,7 +16,8 @@ extern const std::string_view quote_token;
 std::string expand_quote_token(std::string_view text);
 
 /// First occurrence of `needle` at or after `from` on a character boundary, or npos.
-/// `ignore_case` folds ASCII letters only.
+/// `from` is taken to be a character boundary (0, or a found position plus whole characters),
+/// which keeps repeated searches through one page linear. `ignore_case` folds ASCII letters only.
 std::size_t find_text(std::string_view text, std::string_view needle, std::size_t from = 0,
                       bool ignore_case = false);
 
