@@ -1,0 +1,178 @@
+// `tovani download`: list the chapters, download them with a live progress display, report
+// failures honestly and merge on request.
+
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <iomanip>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "cli/cli.h"
+#include "cli/commands.h"
+#include "download/download_job.h"
+#include "download/thread_pool.h"
+#include "sources/chapter_list.h"
+#include "text/encoding.h"
+
+namespace tovani::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// The latest progress, written by workers, read by the display loop.
+class ProgressBox {
+public:
+    void set(const DownloadProgress& p) {
+        std::lock_guard lock(mutex_);
+        if (p.finished >= latest_.finished) {
+            latest_ = p;
+        }
+    }
+    DownloadProgress get() const {
+        std::lock_guard lock(mutex_);
+        return latest_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    DownloadProgress latest_;
+};
+
+std::string format_duration(double seconds) {
+    const long s = static_cast<long>(seconds + 0.5);
+    std::ostringstream os;
+    os << s / 60 << ":" << std::setw(2) << std::setfill('0') << s % 60;
+    return os.str();
+}
+
+// "[#####.....] 120/2000 chapters  35.2/s  0:53 left  2 failed"
+std::string progress_line(const DownloadProgress& p, double elapsed, bool bar) {
+    std::ostringstream os;
+    if (bar) {
+        const int width = 30;
+        const int filled = p.total ? p.finished * width / p.total : 0;
+        os << "[" << std::string(static_cast<std::size_t>(filled), '#')
+           << std::string(static_cast<std::size_t>(width - filled), '.') << "] ";
+    }
+    const double rate = elapsed > 0 ? p.finished / elapsed : 0;
+    os << p.finished << "/" << p.total << " chapters  " << std::fixed << std::setprecision(1)
+       << rate << "/s";
+    if (rate > 0 && p.finished < p.total) {
+        os << "  " << format_duration((p.total - p.finished) / rate) << " left";
+    }
+    os << "  " << p.failed << " failed";
+    return os.str();
+}
+
+// Answers the merge question from the command-line flags.
+class FlagMergeAnswer : public MergeQuestion {
+public:
+    explicit FlagMergeAnswer(bool merge) : merge_(merge) {}
+    bool ask_merge(const DownloadSummary&) override { return merge_; }
+
+private:
+    bool merge_;
+};
+
+} // namespace
+
+int download_command(const CommandOptions& o, Io io) {
+    SitesLoad load = load_sites();
+    if (!load.sites) {
+        io.err << "tovani: " << load.error << "\n";
+        return exit_failure;
+    }
+    const std::string book_link = utf8_to_text(o.link);
+    ChapterListResult list = list_chapters(*load.sites, o.source, book_link);
+    if (auto m = chapter_list_message(o.source, list.status)) {
+        io.err << to_utf8(m->message.text) << "\n";
+        return exit_failure;
+    }
+
+    DownloadRequest request;
+    request.source = o.source;
+    request.book_name = utf8_to_text(o.name);
+    request.book_author = utf8_to_text(o.author);
+    request.chapters = std::move(list.chapters);
+    request.thread_count = o.threads;
+    if (!o.out.empty()) {
+        request.base_folder = utf8_to_text(o.out);
+        if (request.base_folder.back() != '/') {
+            request.base_folder += '/';
+        }
+    }
+
+    ThreadPool pool;
+    DownloadJob job(pool, std::move(request));
+    ProgressBox box;
+    const auto started = Clock::now();
+    switch (job.start([&box](const DownloadProgress& p) { box.set(p); })) {
+    case StartStatus::started:
+        break;
+    case StartStatus::no_chapters:
+        io.err << to_utf8(gbk("未找到章节信息！")) << "\n";
+        return exit_failure;
+    case StartStatus::pool_busy:
+        io.err << "tovani: the worker pool could not start\n";
+        return exit_failure;
+    case StartStatus::write_failed:
+        io.err << "tovani: cannot write to " << to_utf8(job.download_folder()) << "\n";
+        return exit_failure;
+    }
+
+    const bool live = isatty(STDERR_FILENO) == 1;
+    auto last_line = Clock::now();
+    int last_finished = -1;
+    while (!job.check_download_done()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const DownloadProgress p = box.get();
+        const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+        if (live) {
+            io.err << "\r" << progress_line(p, elapsed, true) << "\033[K" << std::flush;
+        } else if (p.finished != last_finished && Clock::now() - last_line >= std::chrono::seconds(1)) {
+            io.err << progress_line(p, elapsed, false) << "\n";
+            last_line = Clock::now();
+            last_finished = p.finished;
+        }
+    }
+    const DownloadSummary summary = job.summary();
+    const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
+    DownloadProgress done{summary.total, summary.total, static_cast<int>(summary.failed.size()),
+                          100.0f, {}};
+    io.err << (live ? "\r" : "") << progress_line(done, elapsed, live) << (live ? "\033[K\n" : "\n");
+    io.err << "downloaded " << summary.downloaded << ", already complete " << summary.skipped
+           << ", failed " << summary.failed.size() << " of " << summary.total << " chapters in "
+           << std::fixed << std::setprecision(1) << elapsed << " s\n";
+
+    if (!summary.failed.empty()) {
+        io.err << "these chapters failed:\n";
+        for (const ChapterEntry& c : summary.failed) {
+            io.err << "  " << c.number << "  " << to_utf8(c.name) << "  " << to_utf8(c.link)
+                   << "\n";
+        }
+        io.err << "run the same command again to fetch them; the chapters already saved are kept"
+               << " in " << to_utf8(job.download_folder()) << "\n";
+        if (o.merge) {
+            io.err << "not merging while chapters are missing\n";
+        }
+        return exit_failure;
+    }
+
+    FlagMergeAnswer answer(o.merge && !o.no_merge);
+    if (!answer.ask_merge(summary)) {
+        io.out << to_utf8(job.download_folder()) << "\n";
+        return exit_ok;
+    }
+    const MergeResult merged = job.merge_chapters();
+    if (!merged.ok) {
+        io.err << "tovani: " << to_utf8(merged.error) << "\n";
+        return exit_failure;
+    }
+    io.out << to_utf8(merged.book_file) << "\n";
+    return exit_ok;
+}
+
+} // namespace tovani::cli
