@@ -26,15 +26,18 @@ public:
                 bool multiline = true, bool global = true, bool expand_quote_token = false);
 
     int match_count() const;
-    /// Whole text of match `index`; `position` receives its 0-based GBK byte offset.
+    /// Whole text of match `index`; `position` receives its 0-based GBK byte offset in the
+    /// subject, or -1 when there is no such match.
     std::string match_text(int index, int* position = nullptr) const;
-    /// Text of group `group` of match `index`; empty when absent or not taking part.
+    /// Text of group `group` of match `index`; empty when absent or not taking part (then
+    /// `position` receives -1).
     std::string submatch_text(int index, int group, int* position = nullptr) const;
     /// Number of capturing groups reported by the first match; 0 without a match.
     int submatch_count() const;
     /// The pattern after quote-token expansion; empty before the first create.
     std::string current_pattern() const;
-    /// The subject with the matches replaced (every match when global). Empty without a pattern.
+    /// The subject with the matches replaced (every match when global). The replacement is taken
+    /// literally: "$1" or "$&" are not expanded. Empty without a compiled pattern.
     std::string replace(std::string_view replacement) const;
     void noop() const {}
 

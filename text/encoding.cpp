@@ -293,24 +293,33 @@ template <class Sink> void decode_utf16le(std::string_view in, Sink&& sink) {
 
 // ---- encoders: append one code point ----
 
-inline void append_utf8(std::string& out, char32_t cp) {
+// Writes the UTF-8 bytes of cp at dst; returns the count.
+inline std::size_t put_utf8(char32_t cp, char* dst) {
     if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        const char s[2] = {static_cast<char>(0xC0 | cp >> 6), static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(s, 2);
-    } else if (cp < 0x10000) {
-        const char s[3] = {static_cast<char>(0xE0 | cp >> 12),
-                           static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
-                           static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(s, 3);
-    } else {
-        const char s[4] = {static_cast<char>(0xF0 | cp >> 18),
-                           static_cast<char>(0x80 | (cp >> 12 & 0x3F)),
-                           static_cast<char>(0x80 | (cp >> 6 & 0x3F)),
-                           static_cast<char>(0x80 | (cp & 0x3F))};
-        out.append(s, 4);
+        dst[0] = static_cast<char>(cp);
+        return 1;
     }
+    if (cp < 0x800) {
+        dst[0] = static_cast<char>(0xC0 | cp >> 6);
+        dst[1] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 2;
+    }
+    if (cp < 0x10000) {
+        dst[0] = static_cast<char>(0xE0 | cp >> 12);
+        dst[1] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+        dst[2] = static_cast<char>(0x80 | (cp & 0x3F));
+        return 3;
+    }
+    dst[0] = static_cast<char>(0xF0 | cp >> 18);
+    dst[1] = static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    dst[2] = static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    dst[3] = static_cast<char>(0x80 | (cp & 0x3F));
+    return 4;
+}
+
+inline void append_utf8(std::string& out, char32_t cp) {
+    char s[4];
+    out.append(s, put_utf8(cp, s));
 }
 
 inline std::uint16_t gbk_code(const GbkTables& t, char32_t cp) {
@@ -552,10 +561,34 @@ std::string utf8_to_gbk(std::string_view in) {
     return out;
 }
 
+// Fetched GBK pages on their way to the regex engine: ASCII runs are copied eight at a time.
 std::string gbk_to_utf8(std::string_view in) {
-    std::string out;
-    out.reserve(in.size() + in.size() / 2);
-    decode_gbk(in, [&out](char32_t cp) { append_utf8(out, cp); });
+    const GbkTables& t = gbk_decode_tables();
+    std::string out(in.size() * 3, '\0'); // no GBK character needs more than 3 bytes per byte
+    char* dst = out.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const auto* end = p + in.size();
+    while (p < end) {
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            std::memcpy(dst, p, 8);
+            p += 8;
+            dst += 8;
+        }
+        if (p == end)
+            break;
+        if (*p < 0x80) {
+            *dst++ = static_cast<char>(*p++);
+            continue;
+        }
+        char32_t cp;
+        p += decode_gbk_char(t, p, static_cast<std::size_t>(end - p), cp);
+        dst += put_utf8(cp, dst);
+    }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
     return out;
 }
 
@@ -654,6 +687,27 @@ std::string to_utf16(std::string_view text) { return code_page_to_utf16(text, co
 
 std::string to_utf8(std::string_view text) { return gbk_to_utf8(cut_at_zero(text)); }
 
+std::string to_utf8_with_offsets(std::string_view gbk_bytes, std::vector<std::size_t>& offsets) {
+    const GbkTables& t = gbk_decode_tables();
+    std::string out;
+    out.reserve(gbk_bytes.size() + gbk_bytes.size() / 2);
+    offsets.clear();
+    offsets.reserve(out.capacity() + 1);
+    const auto* begin = reinterpret_cast<const unsigned char*>(gbk_bytes.data());
+    const auto* end = begin + gbk_bytes.size();
+    for (const auto* p = begin; p < end;) {
+        const auto at = static_cast<std::size_t>(p - begin);
+        char32_t cp;
+        p += decode_gbk_char(t, p, static_cast<std::size_t>(end - p), cp);
+        char s[4];
+        const std::size_t n = put_utf8(cp, s);
+        out.append(s, n);
+        offsets.insert(offsets.end(), n, at);
+    }
+    offsets.push_back(gbk_bytes.size());
+    return out;
+}
+
 std::string utf16_to_text(std::string_view utf16) {
     return utf16_to_code_page(utf16, code_page_gbk);
 }
@@ -692,6 +746,8 @@ std::string convert_charset(std::string_view bytes, std::string_view from_charse
     std::string out;
     if (from.kind == Charset::utf8 && to.kind == Charset::gbk) {
         out = utf8_to_gbk(bytes);
+    } else if (from.kind == Charset::gbk && to.kind == Charset::utf8) {
+        out = gbk_to_utf8(bytes);
     } else if (from.kind != Charset::other && to.kind != Charset::other) {
         out = encode_from(from.kind, bytes, to.kind);
     } else {

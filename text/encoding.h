@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tovani {
 
@@ -27,6 +28,11 @@ std::string to_utf16(std::string_view text);
 
 /// GBK text to UTF-8 bytes, no terminator and no byte-order mark.
 std::string to_utf8(std::string_view text);
+
+/// GBK bytes (zero bytes included) to UTF-8, character by character as convert_charset from
+/// "GBK" to "UTF-8" does. `offsets` receives one entry per byte of the result plus one for its
+/// end: the GBK byte offset of the character that byte belongs to (the end maps to the input size).
+std::string to_utf8_with_offsets(std::string_view gbk_bytes, std::vector<std::size_t>& offsets);
 
 /// UTF-16LE bytes to GBK text.
 std::string utf16_to_text(std::string_view utf16);
