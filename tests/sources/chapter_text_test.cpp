@@ -1,0 +1,71 @@
+#include "sources/chapter_text.h"
+
+#include <gtest/gtest.h>
+
+#include "fixtures.h"
+
+namespace tovani {
+namespace {
+
+using test::gbk_page;
+
+// Pages as each site serves them: UTF-8 for sources 1, 2, 4 and 6, GBK for the others.
+std::string served(int source, const std::string& utf8) {
+    return (source == 1 || source == 2 || source == 4 || source == 6) ? utf8 : gbk_page(utf8);
+}
+
+struct TextCase {
+    int source;
+    bool nbsp_always;
+    std::string page;     // UTF-8
+    std::string expected; // UTF-8
+};
+
+TEST(ChapterText, MarkersAndReplacementsPerSource) {
+    const std::string s1_start = "<div id=\"chaptercontent\" class=\"Readarea ReadAjax_content\">";
+    const std::string s1_end = "\r\n\t\t<p class=\"readinline\">";
+    const std::vector<TextCase> cases{
+        {1, false, "x" + s1_start + "&nbsp;&nbsp;甲<br />乙" + s1_end + "y", "&nbsp;&nbsp;甲\r\n乙"},
+        {1, true, s1_start + "&nbsp;&nbsp;甲<br />乙" + s1_end, "  甲\r\n乙"},
+        // A line break followed by other white space does not end source 1's block.
+        {1, false, s1_start + "甲\r\n\t<p>乙" + s1_end, "甲\r\n\t<p>乙"},
+        {2, false, "<div id=\"content\">甲<br/><br>乙&nbsp;丙</div>", "甲\r\n乙 丙"},
+        {3, false, "<div id=\"content\"><p>甲</p><p>乙</p></div>", "甲\r\n乙\r\n"},
+        {3, false, "<div id=\"content\">&nbsp;甲</div>", "&nbsp;甲"},
+        {4, false, "<div id=\"content\">甲<br />乙<br>丙</div>", "甲\r\n乙<br>丙"},
+        {5, false, "<div id=\"cp_content\">甲<br>乙<br/>丙<script>x</script>", "甲\r\n乙\r\n丙"},
+        {6, false, "<div id=\"showtxt\">&nbsp;甲<br>乙<script>", " 甲\r\n乙"},
+        {7, false, "<div id=\"showtxt\">甲<br>乙<br/>丙<br />丁<div class=\"page_chapter\">",
+         "甲\r\n乙\r\n丙\r\n丁"},
+        {8, false, "<div id=\"content\">&nbsp;甲<br>乙<br/>丙<br />丁</div>",
+         " 甲\r\n乙\r\n丙\r\n丁"},
+    };
+    for (const TextCase& c : cases) {
+        EXPECT_EQ(extract_chapter_text(c.source, served(c.source, c.page), c.nbsp_always),
+                  gbk(c.expected))
+            << "source " << c.source << " page " << c.page;
+        EXPECT_TRUE(has_chapter_markers(c.source, served(c.source, c.page)));
+    }
+}
+
+TEST(ChapterText, MissingMarkersAndEmptyBodiesGiveEmptyText) {
+    for (int source = 1; source <= 8; ++source) {
+        EXPECT_EQ(extract_chapter_text(source, "", true), "") << source;
+        EXPECT_EQ(extract_chapter_text(source, served(source, "<html>挑战页</html>")), "");
+        EXPECT_FALSE(has_chapter_markers(source, ""));
+    }
+    // The end marker only before the start marker.
+    EXPECT_EQ(extract_chapter_text(8, "</div><div id=\"content\">text"), "");
+    EXPECT_EQ(extract_chapter_text(0, "<div id=\"content\">a</div>"), "");
+    EXPECT_EQ(extract_chapter_text(9, "<div id=\"content\">a</div>"), "");
+}
+
+// GBK characters whose second byte is "<" (0x3C) or "\" (0x5C) must not end the block early.
+TEST(ChapterText, TrailBytesThatLookLikeMarkupAreKept) {
+    const std::string tricky = "\xb5\x3c\xc4\x5c"; // two GBK characters with ASCII trail bytes
+    const std::string page = "<div id=\"content\">" + tricky + "/div>" + "</div>";
+    EXPECT_EQ(extract_chapter_text(8, page), tricky + "/div>");
+}
+
+} // namespace
+} // namespace tovani
