@@ -75,4 +75,7 @@ struct FetchLimits {
 void set_fetch_limits(const FetchLimits& limits);
 FetchLimits fetch_limits();
 
+/// Forgets every cookie of the process-wide store (the one `fetch_page` uses without `cookies`).
+void clear_cookie_store();
+
 } // namespace tovani
