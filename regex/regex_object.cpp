@@ -59,7 +59,8 @@ struct RegexObject::State {
         gbk_offsets.clear();
     }
 
-    // The (start, end) pair of one group of one match, or nullptr; both indexes 1-based/0-based.
+    // The (start, end) pair of group `group` (0 = whole match) of match `index` (1-based), or
+    // nullptr when either is out of range or the group took no part.
     const std::size_t* span(int index, int group) const {
         if (index < 1 || static_cast<std::size_t>(index) > count || group < 0 || group > groups)
             return nullptr;
@@ -187,11 +188,15 @@ int RegexObject::match_count() const {
 }
 
 std::string RegexObject::match_text(int index, int* position) const {
-    return submatch_text(index, 0, position);
+    const std::size_t* pair = state_ ? state_->span(index, 0) : nullptr;
+    if (position)
+        *position = pair ? state_->gbk_position(pair[0]) : -1;
+    return pair ? state_->text_of(pair) : std::string();
 }
 
 std::string RegexObject::submatch_text(int index, int group, int* position) const {
-    const std::size_t* pair = state_ ? state_->span(index, group) : nullptr;
+    // groups count from 1 here; group 0 (the whole match) is match_text's
+    const std::size_t* pair = state_ && group >= 1 ? state_->span(index, group) : nullptr;
     if (position)
         *position = pair ? state_->gbk_position(pair[0]) : -1;
     return pair ? state_->text_of(pair) : std::string();
