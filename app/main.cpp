@@ -1,0 +1,72 @@
+// tovani-gui: start-up, the main window's message loop and the exit clean-up.
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "sources/sites_config.h"
+#include "ui/app_state.h"
+#include "ui/background_runner.h"
+#include "ui/fonts.h"
+#include "ui/main_window.h"
+#include "ui/prompter.h"
+#include "ui/qt_text.h"
+
+namespace {
+
+// Runs the program; sets `workers_left` when threads were still inside a site request or a
+// chapter at the end.
+int run(int argc, char** argv, bool& workers_left)
+{
+    QApplication app(argc, argv);
+    // Closing the main window ends the program, whatever other windows are open.
+    QApplication::setQuitOnLastWindowClosed(false);
+    tovani::ui::install_font_substitutions();
+
+    tovani::SitesLoad load = tovani::load_sites();
+    if (!load.sites) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("系统提示"),
+                        tovani::ui::from_gbk(load.error), QMessageBox::Ok);
+        box.setTextFormat(Qt::PlainText);
+        box.exec();
+        return EXIT_FAILURE;
+    }
+
+    auto state = std::make_unique<tovani::ui::AppState>(std::move(*load.sites));
+    tovani::ui::MessageBoxPrompter prompter;
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&state] { state->clean_up(); });
+
+    auto* main_window = new tovani::ui::MainWindow(*state, prompter);
+    QObject::connect(main_window, &tovani::ui::MainWindow::closing, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    main_window->show();
+    const int code = app.exec();
+
+    // The pool was told to stop without waiting; the windows go before the state they use.
+    const QWidgetList windows = QApplication::topLevelWidgets();
+    for (QWidget* w : windows) {
+        if (w->parentWidget() == nullptr) {
+            delete w;
+        }
+    }
+    workers_left = tovani::ui::background_threads_running() > 0 || state->pool.busy_count() > 0;
+    state.reset();
+    return code;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    bool workers_left = false;
+    const int code = run(argc, argv, workers_left);
+    if (workers_left) {
+        // A chapter or a search still waits for a site on a detached thread; leave without
+        // running static destructors it might still be using.
+        std::quick_exit(code);
+    }
+    return code;
+}

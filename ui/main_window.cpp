@@ -1,0 +1,292 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QCursor>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPalette>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTreeWidget>
+
+#include "sources/book_details.h"
+#include "sources/search.h"
+#include "ui/app_state.h"
+#include "ui/chapter_window.h"
+#include "ui/companion_window.h"
+#include "ui/details_window.h"
+#include "ui/fonts.h"
+#include "ui/list_rows.h"
+#include "ui/prompter.h"
+#include "ui/qt_text.h"
+
+namespace tovani::ui {
+namespace {
+
+const QColor placeholder_colour(128, 128, 128);
+
+// Identifiers handed to the Enter shortcuts of main windows; 0 stays "none".
+int next_shortcut_id = 0;
+
+void set_text_colour(QLineEdit* edit, const QColor& colour)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Text, colour);
+    palette.setColor(QPalette::Base, Qt::white);
+    edit->setPalette(palette);
+}
+
+} // namespace
+
+MainWindow::MainWindow(AppState& state, Prompter& prompter, QWidget* parent)
+    : QWidget(parent), state_(state), prompter_(prompter)
+{
+    setObjectName(QStringLiteral("主窗口"));
+    setWindowTitle(QStringLiteral("Tovani小说下载器    By:Wexlo    V1.3"));
+    companion_ = new CompanionWindow(this, 80);
+
+    edit_ = new QLineEdit(this);
+    edit_->setObjectName(QStringLiteral("编辑框1"));
+    edit_->setGeometry(136, 8, 528, 40);
+    edit_->installEventFilter(this);
+
+    button_ = new QPushButton(QStringLiteral("搜索"), this);
+    button_->setObjectName(QStringLiteral("按钮1"));
+    button_->setGeometry(664, 8, 80, 40);
+    button_->setFont(hei_font(16));
+    connect(button_, &QPushButton::clicked, this, &MainWindow::run_search);
+
+    sources_ = new QComboBox(this);
+    sources_->setObjectName(QStringLiteral("组合框1"));
+    sources_->setGeometry(744, 8, 128, 32);
+    sources_->setFont(hei_font(20));
+    sources_->addItems({QStringLiteral("书源一"), QStringLiteral("书源二"), QStringLiteral("书源三"),
+                        QStringLiteral("书源四"), QStringLiteral("书源五"), QStringLiteral("书源六"),
+                        QStringLiteral("书源七"), QStringLiteral("书源八")});
+    sources_->setCurrentIndex(1);
+
+    list_ = make_report_list(this, {{QStringLiteral("序号"), 80},
+                                    {QStringLiteral("书名"), 280},
+                                    {QStringLiteral("作者"), 280},
+                                    {QStringLiteral("链接"), 230}});
+    list_->setObjectName(QStringLiteral("超级列表框1"));
+    list_->setGeometry(0, 48, 875, 440);
+    list_->setFont(hei_font(20));
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint&) { menu_->popup(QCursor::pos()); });
+
+    by_label_ = new QLabel(QStringLiteral("By:Wexlo"), this);
+    by_label_->setObjectName(QStringLiteral("标签1"));
+    by_label_->setGeometry(0, 8, 136, 40);
+    by_label_->setFont(hei_font(16));
+
+    // Kept for its place in the window; Enter is a window shortcut, not a system-wide key.
+    enter_label_ = new QLabel(this);
+    enter_label_->setObjectName(QStringLiteral("标签回车"));
+    enter_label_->setGeometry(0, -24, 48, 40);
+
+    menu_ = new QMenu(QStringLiteral("菜单"), this);
+    menu_->setObjectName(QStringLiteral("菜单"));
+    connect(menu_->addAction(QStringLiteral("查看章节")), &QAction::triggered, this,
+            &MainWindow::view_chapters);
+    connect(menu_->addAction(QStringLiteral("书籍详情")), &QAction::triggered, this,
+            &MainWindow::show_book_details);
+    connect(menu_->addAction(QStringLiteral("复制链接")), &QAction::triggered, this,
+            &MainWindow::copy_link);
+
+    // Enter searches only while this window is the active one; other programs keep their key.
+    enter_ = new QShortcut(QKeySequence(Qt::Key_Return), this);
+    keypad_enter_ = new QShortcut(QKeySequence(Qt::Key_Enter), this);
+    for (QShortcut* s : {enter_, keypad_enter_}) {
+        s->setContext(Qt::WindowShortcut);
+        s->setAutoRepeat(false);
+        connect(s, &QShortcut::activated, this, [this] { on_enter(state_.hotkey_id); });
+    }
+    state_.hotkey_id = ++next_shortcut_id;
+
+    placeholder_on();
+    move(50, 50);
+    resize(880, 540);
+}
+
+MainWindow::~MainWindow() = default;
+
+bool MainWindow::placeholder_shown() const
+{
+    return edit_->text() == from_gbk(search_placeholder());
+}
+
+void MainWindow::placeholder_on()
+{
+    edit_->setText(from_gbk(search_placeholder()));
+    edit_->setFont(hei_font(12));
+    set_text_colour(edit_, placeholder_colour);
+}
+
+void MainWindow::placeholder_off()
+{
+    edit_->clear();
+    edit_->setFont(hei_font(16));
+    set_text_colour(edit_, Qt::black);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == edit_) {
+        if (event->type() == QEvent::FocusIn && placeholder_shown()) {
+            placeholder_off();
+        } else if (event->type() == QEvent::FocusOut && edit_->text().isEmpty()) {
+            placeholder_on();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    emit closing();
+    QWidget::closeEvent(event);
+}
+
+void MainWindow::set_busy(bool busy)
+{
+    busy_ = busy;
+    for (QWidget* w : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(button_),
+                       static_cast<QWidget*>(sources_), static_cast<QWidget*>(list_)}) {
+        w->setEnabled(!busy);
+    }
+    if (busy) {
+        setCursor(Qt::BusyCursor);
+    } else {
+        unsetCursor();
+    }
+}
+
+void MainWindow::on_enter(int id)
+{
+    if (id == 0 || id != state_.hotkey_id) {
+        return;
+    }
+    QString keyword = edit_->text();
+    keyword.remove(QChar(u' ')).remove(QChar(u'\u3000'));
+    if (!keyword.isEmpty() && button_->isEnabled()) {
+        run_search();
+    }
+}
+
+void MainWindow::run_search()
+{
+    if (busy_) {
+        return; // one search at a time
+    }
+    list_->clear();
+    const std::string keyword = to_gbk(edit_->text());
+    if (!is_searchable_keyword(keyword)) {
+        return;
+    }
+    const int index = sources_->currentIndex();
+    if (index < 0 || index >= source_count) {
+        return;
+    }
+    const int source = index + 1;
+    state_.selected_source = source;
+    set_busy(true);
+    runner_.run([sites = state_.sites, source,
+                 keyword] { return search_source(sites, source, keyword); },
+                [this](const SearchOutcome& outcome) {
+                    append_hits(outcome.hits);
+                    set_busy(false);
+                    if (outcome.message) {
+                        prompter_.inform(this, *outcome.message);
+                    }
+                    emit work_finished();
+                });
+}
+
+void MainWindow::append_hits(const std::vector<SearchHit>& hits)
+{
+    for (const SearchHit& hit : hits) {
+        append_row(list_, {std::to_string(hit.number), hit.name, hit.author, hit.link});
+    }
+}
+
+int MainWindow::selected_row() const
+{
+    const QList<QTreeWidgetItem*> selected = list_->selectedItems();
+    return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
+}
+
+SearchHit MainWindow::row_hit(int row) const
+{
+    SearchHit hit;
+    if (row >= 0 && row < list_->topLevelItemCount()) {
+        hit.number = row + 1;
+        hit.name = cell_text(list_, row, 1);
+        hit.author = cell_text(list_, row, 2);
+        hit.link = cell_text(list_, row, 3);
+    }
+    return hit;
+}
+
+void MainWindow::view_chapters()
+{
+    if (busy_) {
+        return;
+    }
+    const SearchHit hit = row_hit(selected_row());
+    state_.book_link = hit.link;
+    state_.book_name = hit.name;
+    state_.book_author = hit.author;
+    if (hit.link.empty() && hit.name.empty() && hit.author.empty()) {
+        prompter_.inform(this, ui_message("章节不存在！", MessageIcon::error));
+        return;
+    }
+    auto* window = new ChapterWindow(state_, prompter_);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    emit chapter_window_opened(window);
+}
+
+void MainWindow::show_book_details()
+{
+    if (busy_) {
+        return;
+    }
+    const SearchHit hit = row_hit(selected_row());
+    const int source = state_.selected_source;
+    set_busy(true);
+    runner_.run([source, hit] { return request_book_details(source, hit); },
+                [this](const DetailsOutcome& outcome) {
+                    set_busy(false);
+                    if (outcome.refusal) {
+                        prompter_.inform(this, *outcome.refusal);
+                    } else if (outcome.details) {
+                        state_.set_details(*outcome.details);
+                        auto* window = new DetailsWindow(state_);
+                        window->setAttribute(Qt::WA_DeleteOnClose);
+                        window->show();
+                        emit details_window_opened(window);
+                    }
+                    emit work_finished();
+                });
+}
+
+void MainWindow::copy_link()
+{
+    const int row = selected_row();
+    const QString link = row >= 0 ? list_->topLevelItem(row)->text(3) : QString();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    clipboard->setText(link);
+    if (clipboard->text() == link) {
+        prompter_.inform(this, ui_message("链接复制成功，可在浏览器中打开！",
+                                          MessageIcon::information));
+    }
+}
+
+} // namespace tovani::ui

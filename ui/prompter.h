@@ -1,0 +1,40 @@
+#pragma once
+// Message boxes go through a Prompter, so tests can record them and answer questions instead
+// of showing them.
+
+#include <QMessageBox>
+
+#include "sources/book_source.h"
+
+class QWidget;
+
+namespace tovani::ui {
+
+class Prompter {
+public:
+    virtual ~Prompter() = default;
+
+    /// Shows `message` (GBK texts) with `buttons`, modal to the program; returns the button
+    /// chosen.
+    virtual QMessageBox::StandardButton prompt(QWidget* parent, const Message& message,
+                                               QMessageBox::StandardButtons buttons) = 0;
+
+    /// A box with only an OK button.
+    void inform(QWidget* parent, const Message& message);
+    /// A Yes/No question; true on Yes.
+    bool ask(QWidget* parent, const Message& message);
+};
+
+/// The program's prompter: a real QMessageBox whose text is never read as rich text.
+class MessageBoxPrompter final : public Prompter {
+public:
+    QMessageBox::StandardButton prompt(QWidget* parent, const Message& message,
+                                       QMessageBox::StandardButtons buttons) override;
+};
+
+QMessageBox::Icon to_qt_icon(MessageIcon icon);
+
+/// A message of the program's own (texts given in UTF-8).
+Message ui_message(const char* text_utf8, MessageIcon icon, const char* title_utf8 = "系统提示");
+
+} // namespace tovani::ui
