@@ -139,7 +139,7 @@ const char* method_names[] = {"GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE",
 } // namespace
 
 CurlCall::CurlCall(CookieStore store, Transfer& transfer, const FetchLimits& limits)
-    : handle_(thread_handles.get(store))
+    : handle_(thread_handles.get(store)), transfer_(transfer)
 {
     if (!handle_)
         return;
@@ -240,7 +240,10 @@ bool CurlCall::set_headers(std::string_view block)
 
 CURLcode CurlCall::perform()
 {
-    return curl_easy_perform(handle_);
+    const CURLcode result = curl_easy_perform(handle_);
+    if (result == CURLE_FILESIZE_EXCEEDED) // the declared length alone was over the cap
+        transfer_.body_too_large = true;
+    return result;
 }
 
 std::string escape_url(std::string_view url)

@@ -53,6 +53,7 @@ public:
 
 private:
     CURL* handle_ = nullptr;
+    Transfer& transfer_;
     curl_slist* header_list_ = nullptr;
 };
 

@@ -16,16 +16,16 @@ const char* method_name(int method);
 
 struct FetchPageArgs {
     int method = 0;
-    std::string post_text;
+    std::string post_text{};
     /// Not given: the process-wide cookie store sends and keeps cookies. Given (even empty):
     /// the store is bypassed and these cookies are sent.
-    std::optional<std::string> cookies;
+    std::optional<std::string> cookies{};
     std::string* cookies_out = nullptr;          ///< cookies set by the response
-    std::string headers;                         ///< extra header lines, CR LF separated
+    std::string headers{};                       ///< extra header lines, CR LF separated
     std::string* response_headers_out = nullptr; ///< raw headers, or 5000 spaces when unavailable
     bool no_redirect = false;
-    std::string post_bytes; ///< wins over post_text when not empty
-    std::string proxy;
+    std::string post_bytes{}; ///< wins over post_text when not empty
+    std::string proxy{};
     bool merge = true;
     bool add_default_headers = true;
     bool normalise = true;
@@ -39,24 +39,24 @@ std::string fetch_page(const std::string& url, const FetchPageArgs& args = {});
 
 struct FetchPageWinhttpArgs {
     int method = 0;
-    std::string post_text;
-    std::string cookies;
+    std::string post_text{};
+    std::string cookies{};
     std::string* cookies_out = nullptr; ///< response cookies are appended
-    std::string headers;
+    std::string headers{};
     std::string* response_headers_out = nullptr;
     bool no_redirect = false;
-    std::string user;
-    std::string password;
-    std::string proxy;
-    std::string proxy_user;
-    std::string proxy_password;
+    std::string user{};
+    std::string password{};
+    std::string proxy{};
+    std::string proxy_user{};
+    std::string proxy_password{};
     int timeout_s = 0; ///< 0 or less: 30 s
     std::string* location_out = nullptr;
     std::string* status_out = nullptr; ///< "200 OK", or a numbered error text
     std::string* body_out = nullptr;
     bool merge = true;
     bool add_default_headers = true;
-    std::string post_bytes;
+    std::string post_bytes{};
     bool normalise = true;
 };
 
