@@ -1,0 +1,28 @@
+#pragma once
+// How each source's chapter page wraps the text, and what the wrapping becomes once a reader
+// has cut the block out and applied that source's replacements. Shared by the page renderer and
+// DemoLibrary::expected_chapter_text so the two cannot drift apart. All pieces are ASCII.
+
+#include <string_view>
+
+namespace tovani::demo {
+
+struct ChapterLayout {
+    bool utf8 = false;           ///< the chapter page is served in UTF-8 (else GBK)
+    std::string_view start_marker; ///< the text block starts right after it
+    std::string_view end_marker;   ///< and ends right before it
+    // Served around every paragraph, and between two paragraphs.
+    std::string_view open, close, separator;
+    // What open, close and separator turn into after the source's replacements.
+    std::string_view open_out, close_out, separator_out;
+    bool nbsp_always = false; ///< the source turns "&nbsp;" into spaces on every read
+};
+
+/// Each paragraph is indented with four of these on the page.
+inline constexpr std::string_view nbsp = "&nbsp;";
+inline constexpr int indent_nbsp_count = 4;
+
+/// The layout of `source` (1..8).
+const ChapterLayout& chapter_layout(int source);
+
+} // namespace tovani::demo
