@@ -48,6 +48,18 @@ Share& process_share()
     return *share;
 }
 
+// Switches the handle's cookie engine on, working on the shared jar, for good: the engine
+// survives curl_easy_reset. The usual way (CURLOPT_COOKIEFILE "" before each transfer) would
+// leak libcurl's list of cookie files at every reset, so the list is loaded at once and freed,
+// which also lets go of the jar, and the share is attached again to get it back.
+void start_cookie_engine(CURL* handle, CURLSH* share)
+{
+    curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(handle, CURLOPT_COOKIELIST, "RELOAD");
+    curl_easy_setopt(handle, CURLOPT_COOKIEFILE, nullptr);
+    curl_easy_setopt(handle, CURLOPT_SHARE, share);
+}
+
 // Two handles per thread: the cookie engine can be switched on for a handle but never off
 // again, so requests that bypass the store get a handle whose engine was never started.
 struct ThreadHandles {
@@ -68,8 +80,11 @@ struct ThreadHandles {
         if (!handle) {
             Share& share = process_share();
             handle = curl_easy_init();
-            if (handle && share.handle)
+            if (handle && share.handle) {
                 curl_easy_setopt(handle, CURLOPT_SHARE, share.handle);
+                if (store == CookieStore::use)
+                    start_cookie_engine(handle, share.handle);
+            }
         }
         return handle;
     }
@@ -143,7 +158,7 @@ CurlCall::CurlCall(CookieStore store, Transfer& transfer, const FetchLimits& lim
 {
     if (!handle_)
         return;
-    curl_easy_reset(handle_); // keeps the connections, the share and the cookie engine
+    curl_easy_reset(handle_); // keeps the connections, the share and a started cookie engine
     curl_easy_setopt(handle_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(handle_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(handle_, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -171,9 +186,6 @@ CurlCall::CurlCall(CookieStore store, Transfer& transfer, const FetchLimits& lim
     curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, on_header);
     curl_easy_setopt(handle_, CURLOPT_HEADERDATA, &transfer);
     curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, 20L);
-
-    if (store == CookieStore::use)
-        curl_easy_setopt(handle_, CURLOPT_COOKIEFILE, ""); // starts the engine on the shared jar
 }
 
 CurlCall::~CurlCall()
