@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <thread>
 
 namespace tovani {
@@ -61,6 +66,8 @@ TEST_F(FetchPage, MethodCodesAndBodies)
         {0, "a=1", "", "GET", "", ""}, // GET never carries a body
         {1, "a=1", "", "POST", "a=1", "application/x-www-form-urlencoded"},
         {3, "text", "bytes", "PUT", "bytes", ""}, // post_bytes win over post_text
+        {1, std::string(2 << 20, 'z'), "", "POST", std::string(2 << 20, 'z'),
+         "application/x-www-form-urlencoded"}, // large enough for libcurl to want "Expect: 100-continue"
         {5, "", "", "DELETE", "", ""},
         {4, "", "", "OPTIONS", "", ""},
     };
@@ -71,7 +78,7 @@ TEST_F(FetchPage, MethodCodesAndBodies)
                   "done");
         const test::SeenRequest seen = server.last_request();
         EXPECT_EQ(seen.method, c.request_method);
-        EXPECT_EQ(seen.body, c.body);
+        EXPECT_TRUE(seen.body == c.body) << seen.body.size() << " bytes of body";
         EXPECT_EQ(seen.header("Content-Type"), c.content_type);
         EXPECT_EQ(seen.header_count("Expect"), 0u);
     }
@@ -327,6 +334,72 @@ TEST_F(FetchPage, HttpProxyReceivesTheAbsoluteUrl)
               "via proxy");
     EXPECT_EQ(server.last_request().target, "http://books.invalid/list?id=7");
     EXPECT_EQ(server.last_request().header("Host"), "books.invalid");
+}
+
+// Takes one SOCKS4 connect request, keeps its bytes and refuses it.
+class SocksRefuser {
+public:
+    SocksRefuser()
+    {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(fd_, 1);
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] {
+            const int client = ::accept(fd_, nullptr, nullptr);
+            if (client < 0)
+                return;
+            char byte = 1;
+            // VN, CD, port, address, then the user id up to its NUL.
+            while (::recv(client, &byte, 1, 0) == 1) {
+                request_ += byte;
+                if (request_.size() > 8 && byte == 0)
+                    break;
+            }
+            const char refused[8] = {0, 0x5b, 0, 0, 0, 0, 0, 0};
+            ::send(client, refused, sizeof refused, MSG_NOSIGNAL);
+            ::close(client);
+        });
+    }
+    ~SocksRefuser()
+    {
+        ::shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable())
+            thread_.join();
+        ::close(fd_);
+    }
+    int port() const { return port_; }
+    /// Waits for the request to be refused.
+    std::string request()
+    {
+        if (thread_.joinable())
+            thread_.join();
+        return request_;
+    }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+    std::string request_;
+};
+
+TEST_F(FetchPage, SocksProxyIsAskedToConnectToTheSite)
+{
+    SocksRefuser socks;
+    std::string headers;
+    EXPECT_EQ(fetch_page("http://127.0.0.1:8085/list",
+                         {.response_headers_out = &headers, .proxy = "127.0.0.1:" + std::to_string(socks.port()),
+                          .socks = true}),
+              "");
+    EXPECT_EQ(headers, std::string(5000, ' '));
+    // SOCKS version 4, CONNECT, port 8085 (0x1f95), 127.0.0.1, empty user id.
+    EXPECT_EQ(socks.request(), std::string("\x04\x01\x1f\x95\x7f\x00\x00\x01\x00", 9));
 }
 
 } // namespace
