@@ -1,0 +1,139 @@
+// The book sources' own adapters against the demo sites, over the network: every book is found
+// on every source, chapter lists, chapter texts and details come out as the catalogue says.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "demo/demo_sites.h"
+#include "http/fetch.h"
+#include "sources/book_details.h"
+#include "sources/chapter_list.h"
+#include "sources/chapter_text.h"
+#include "sources/search.h"
+#include "text/encoding.h"
+
+namespace tovani::demo {
+namespace {
+
+class DemoAdaptersTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        DemoOptions options;
+        options.free_ports = true;
+        options.library.scale_chapters = 60;
+        std::string error;
+        sites_ = DemoSites::start(options, &error);
+        ASSERT_NE(sites_, nullptr) << error;
+        std::array<std::string, 8> hosts;
+        for (int source = 1; source <= 8; ++source) {
+            hosts[static_cast<std::size_t>(source - 1)] = sites_->host(source);
+        }
+        config_ = std::make_unique<Sites>(Sites::from_hosts(hosts, "demo"));
+    }
+    static void TearDownTestSuite() {
+        config_.reset();
+        sites_.reset();
+    }
+
+    static const DemoLibrary& library() { return sites_->library(); }
+
+    static std::unique_ptr<DemoSites> sites_;
+    static std::unique_ptr<Sites> config_;
+};
+std::unique_ptr<DemoSites> DemoAdaptersTest::sites_;
+std::unique_ptr<Sites> DemoAdaptersTest::config_;
+
+TEST_F(DemoAdaptersTest, EveryBookIsFoundByItsTitleOnEverySource) {
+    for (int source = 1; source <= 8; ++source) {
+        for (const DemoBook& book : library().books()) {
+            SCOPED_TRACE(::testing::Message() << "source " << source << " book " << book.id);
+            const SearchOutcome outcome = search_source(*config_, source, book.title);
+            EXPECT_FALSE(outcome.message.has_value());
+            const std::vector<SearchHit> expected{
+                {1, book.title, book.author, sites_->book_link(source, book.id)}};
+            EXPECT_EQ(outcome.hits, expected);
+        }
+    }
+}
+
+TEST_F(DemoAdaptersTest, AuthorSearchListsEveryBookOnEverySource) {
+    std::vector<const DemoBook*> books = library().search(gbk("青衫客"));
+    ASSERT_EQ(books.size(), 7u);
+    for (int source = 1; source <= 8; ++source) {
+        SCOPED_TRACE(source);
+        const SearchOutcome outcome = search_source(*config_, source, gbk("青衫客"));
+        ASSERT_EQ(outcome.hits.size(), books.size()); // source 5: over three result pages
+        for (std::size_t i = 0; i < books.size(); ++i) {
+            EXPECT_EQ(outcome.hits[i].number, static_cast<int>(i + 1));
+            EXPECT_EQ(outcome.hits[i].name, books[i]->title);
+            EXPECT_EQ(outcome.hits[i].link, sites_->book_link(source, books[i]->id));
+        }
+    }
+}
+
+TEST_F(DemoAdaptersTest, ChapterListsHoldEveryChapterInOrder) {
+    // 102 and 103: both forms of source 6's list; 900: the scale book.
+    for (int source = 1; source <= 8; ++source) {
+        for (int id : {102, 103, DemoLibrary::scale_book_id}) {
+            SCOPED_TRACE(::testing::Message() << "source " << source << " book " << id);
+            const DemoBook& book = *library().find(id);
+            const ChapterListResult result =
+                list_chapters(*config_, source, sites_->book_link(source, id));
+            ASSERT_EQ(result.status, ChapterListStatus::ok);
+            ASSERT_EQ(result.chapters.size(), static_cast<std::size_t>(book.chapter_count));
+            for (int n = 1; n <= book.chapter_count; ++n) {
+                const ChapterEntry& entry = result.chapters[static_cast<std::size_t>(n - 1)];
+                EXPECT_EQ(entry.number, n);
+                EXPECT_EQ(entry.name, library().chapter_name(book, n));
+                EXPECT_EQ(entry.link, sites_->chapter_link(source, id, n));
+            }
+        }
+    }
+}
+
+TEST_F(DemoAdaptersTest, ChapterTextsComeOutExactly) {
+    for (int source = 1; source <= 8; ++source) {
+        for (int id : {105, 108}) {
+            const DemoBook& book = *library().find(id);
+            for (int n : {1, book.chapter_count}) {
+                SCOPED_TRACE(::testing::Message() << "source " << source << " book " << id
+                                                  << " chapter " << n);
+                const std::string body = fetch_page(sites_->chapter_link(source, id, n));
+                ASSERT_FALSE(body.empty());
+                EXPECT_TRUE(has_chapter_markers(source, body));
+                EXPECT_EQ(extract_chapter_text(source, body, false),
+                          library().expected_chapter_text(source, book, n, false));
+                EXPECT_EQ(extract_chapter_text(source, body, true),
+                          library().expected_chapter_text(source, book, n, true));
+            }
+        }
+    }
+}
+
+TEST_F(DemoAdaptersTest, DetailsShowTheBooksFacts) {
+    const DemoBook& book = *library().find(105);
+    const std::string latest = library().chapter_name(book, book.chapter_count);
+    for (int source : {1, 3, 4, 5, 6, 7, 8}) {
+        SCOPED_TRACE(source);
+        const SearchHit hit{1, book.title, book.author, sites_->book_link(source, book.id)};
+        const DetailsOutcome outcome = request_book_details(source, hit);
+        ASSERT_TRUE(outcome.details.has_value());
+        const BookDetails& d = *outcome.details;
+        EXPECT_EQ(d.cover_url, sites_->cover_link(source, book.id));
+        EXPECT_EQ(d.title, book.title);
+        EXPECT_EQ(d.author, book.author);
+        EXPECT_EQ(d.update_time, book.update_time);
+        EXPECT_EQ(d.status, source == 5 ? std::string{} : book.status); // source 5 shows none
+        EXPECT_EQ(d.latest_chapter, latest);
+        EXPECT_EQ(d.description, book.description);
+    }
+    const SearchHit hit{1, book.title, book.author, sites_->book_link(2, book.id)};
+    EXPECT_TRUE(request_book_details(2, hit).refusal.has_value());
+}
+
+} // namespace
+} // namespace tovani::demo
