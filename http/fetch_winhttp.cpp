@@ -115,15 +115,15 @@ std::string fetch_page_winhttp(const std::string& url, const FetchPageWinhttpArg
         return std::string();
     };
 
-    const std::string target = cracked_url(url);
-    if (target.empty())
-        return fail(url_error);
-
     detail::Transfer transfer;
     transfer.follow_redirects = !args.no_redirect;
     const FetchLimits limits = fetch_limits();
     // This fetcher never uses the process cookie store: it sends only the cookies it is given.
+    // The handle comes first because it also sets libcurl up for the URL parser.
     detail::CurlCall call(detail::CookieStore::bypass, transfer, limits);
+    const std::string target = cracked_url(url);
+    if (target.empty())
+        return fail(url_error);
     if (!call.valid())
         return fail(session_error);
     CURL* handle = call.handle();
