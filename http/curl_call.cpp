@@ -18,18 +18,15 @@ struct Share {
     std::array<std::mutex, CURL_LOCK_DATA_LAST> locks;
 };
 
-void lock_share(CURL*, curl_lock_data data, curl_lock_access, void* share)
-{
+void lock_share(CURL*, curl_lock_data data, curl_lock_access, void* share) {
     static_cast<Share*>(share)->locks.at(data).lock();
 }
 
-void unlock_share(CURL*, curl_lock_data data, void* share)
-{
+void unlock_share(CURL*, curl_lock_data data, void* share) {
     static_cast<Share*>(share)->locks.at(data).unlock();
 }
 
-Share& process_share()
-{
+Share& process_share() {
     // A function-local static: curl_global_init runs exactly once, whichever thread is first.
     static Share* const share = [] {
         curl_global_init(CURL_GLOBAL_DEFAULT);
@@ -52,8 +49,7 @@ Share& process_share()
 // survives curl_easy_reset. The usual way (CURLOPT_COOKIEFILE "" before each transfer) would
 // leak libcurl's list of cookie files at every reset, so the list is loaded at once and freed,
 // which also lets go of the jar, and the share is attached again to get it back.
-void start_cookie_engine(CURL* handle, CURLSH* share)
-{
+void start_cookie_engine(CURL* handle, CURLSH* share) {
     curl_easy_setopt(handle, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(handle, CURLOPT_COOKIELIST, "RELOAD");
     curl_easy_setopt(handle, CURLOPT_COOKIEFILE, nullptr);
@@ -66,16 +62,14 @@ struct ThreadHandles {
     CURL* with_store = nullptr;
     CURL* without_store = nullptr;
 
-    ~ThreadHandles()
-    {
+    ~ThreadHandles() {
         if (with_store)
             curl_easy_cleanup(with_store);
         if (without_store)
             curl_easy_cleanup(without_store);
     }
 
-    CURL* get(CookieStore store)
-    {
+    CURL* get(CookieStore store) {
         CURL*& handle = store == CookieStore::use ? with_store : without_store;
         if (!handle) {
             Share& share = process_share();
@@ -92,13 +86,11 @@ struct ThreadHandles {
 
 thread_local ThreadHandles thread_handles;
 
-bool equals_ignoring_case(std::string_view a, std::string_view b)
-{
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
     return a.size() == b.size() && to_lower_text(a) == to_lower_text(b);
 }
 
-long status_code(std::string_view status_line)
-{
+long status_code(std::string_view status_line) {
     const std::size_t space = status_line.find(' ');
     if (space == std::string_view::npos)
         return 0;
@@ -108,8 +100,7 @@ long status_code(std::string_view status_line)
     return code;
 }
 
-size_t on_body(char* data, size_t size, size_t count, void* user)
-{
+size_t on_body(char* data, size_t size, size_t count, void* user) {
     auto& transfer = *static_cast<Transfer*>(user);
     const size_t length = size * count;
     if (transfer.body.size() + length > transfer.max_body) {
@@ -120,8 +111,7 @@ size_t on_body(char* data, size_t size, size_t count, void* user)
     return length;
 }
 
-size_t on_header(char* data, size_t size, size_t count, void* user)
-{
+size_t on_header(char* data, size_t size, size_t count, void* user) {
     auto& transfer = *static_cast<Transfer*>(user);
     const size_t length = size * count;
     std::string_view line(data, length);
@@ -149,13 +139,13 @@ size_t on_header(char* data, size_t size, size_t count, void* user)
     return length;
 }
 
-const char* method_names[] = {"GET", "POST", "HEAD", "PUT", "OPTIONS", "DELETE", "TRACE", "CONNECT"};
+const char* method_names[] = {"GET",     "POST",   "HEAD",  "PUT",
+                              "OPTIONS", "DELETE", "TRACE", "CONNECT"};
 
 } // namespace
 
 CurlCall::CurlCall(CookieStore store, Transfer& transfer, const FetchLimits& limits)
-    : handle_(thread_handles.get(store)), transfer_(transfer)
-{
+    : handle_(thread_handles.get(store)), transfer_(transfer) {
     if (!handle_)
         return;
     curl_easy_reset(handle_); // keeps the connections, the share and a started cookie engine
@@ -188,21 +178,20 @@ CurlCall::CurlCall(CookieStore store, Transfer& transfer, const FetchLimits& lim
     curl_easy_setopt(handle_, CURLOPT_MAXREDIRS, 20L);
 }
 
-CurlCall::~CurlCall()
-{
+CurlCall::~CurlCall() {
     if (handle_)
         curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, nullptr);
     curl_slist_free_all(header_list_);
 }
 
-bool CurlCall::set_method(int method, const std::string& body)
-{
+bool CurlCall::set_method(int method, const std::string& body) {
     if (method < 0 || method > 7)
         method = 0;
     const bool send_body = !body.empty() || method == 1 || method == 3;
     CURLcode rc = CURLE_OK;
     if (method == 2) {
-        rc = curl_easy_setopt(handle_, CURLOPT_NOBODY, 1L); // a HEAD response has no body to wait for
+        rc = curl_easy_setopt(handle_, CURLOPT_NOBODY,
+                              1L); // a HEAD response has no body to wait for
     } else if (send_body) {
         // POST mode sends the body with its length; another method name replaces "POST".
         // (CUSTOMREQUEST is kept off for POST itself so a 302 after a POST turns into a GET.)
@@ -222,8 +211,7 @@ bool CurlCall::set_method(int method, const std::string& body)
     return rc == CURLE_OK;
 }
 
-bool CurlCall::set_headers(std::string_view block)
-{
+bool CurlCall::set_headers(std::string_view block) {
     curl_slist_free_all(header_list_);
     header_list_ = nullptr;
     auto add = [this](const std::string& entry) {
@@ -250,16 +238,14 @@ bool CurlCall::set_headers(std::string_view block)
     return curl_easy_setopt(handle_, CURLOPT_HTTPHEADER, header_list_) == CURLE_OK;
 }
 
-CURLcode CurlCall::perform()
-{
+CURLcode CurlCall::perform() {
     const CURLcode result = curl_easy_perform(handle_);
     if (result == CURLE_FILESIZE_EXCEEDED) // the declared length alone was over the cap
         transfer_.body_too_large = true;
     return result;
 }
 
-std::string escape_url(std::string_view url)
-{
+std::string escape_url(std::string_view url) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string escaped;
     escaped.reserve(url.size());
@@ -276,8 +262,7 @@ std::string escape_url(std::string_view url)
     return escaped;
 }
 
-std::string proxy_url(std::string_view proxy, bool socks)
-{
+std::string proxy_url(std::string_view proxy, bool socks) {
     if (proxy.empty())
         return {};
     if (proxy.find("://") != std::string_view::npos)
@@ -285,8 +270,7 @@ std::string proxy_url(std::string_view proxy, bool socks)
     return (socks ? "socks4://" : "http://") + std::string(proxy);
 }
 
-bool has_header_line(std::string_view block, std::string_view name)
-{
+bool has_header_line(std::string_view block, std::string_view name) {
     for (const std::string& line : split_text(block, "\r\n")) {
         const std::size_t colon = line.find(':');
         if (colon != std::string::npos &&
@@ -300,8 +284,7 @@ bool has_header_line(std::string_view block, std::string_view name)
 
 namespace tovani {
 
-void clear_cookie_store()
-{
+void clear_cookie_store() {
     if (CURL* handle = detail::thread_handles.get(detail::CookieStore::use))
         curl_easy_setopt(handle, CURLOPT_COOKIELIST, "ALL");
 }

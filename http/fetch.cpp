@@ -18,8 +18,7 @@ constexpr std::size_t header_buffer_size = 5000;
 std::mutex limits_mutex;
 FetchLimits current_limits;
 
-std::string agent_for(std::string_view block)
-{
+std::string agent_for(std::string_view block) {
     if (!contains_text(block, "User-Agent:", true))
         return std::string(default_agent);
     std::string agent = trim_text(text_between(std::string(block) + "\r\n", "User-Agent:", "\r\n"));
@@ -34,8 +33,7 @@ std::string agent_for(std::string_view block)
     return agent;
 }
 
-void add_default_headers(std::string& block, const std::string& url, int method)
-{
+void add_default_headers(std::string& block, const std::string& url, int method) {
     if (block.empty())
         block = "Accept: */*";
     if (!contains_text(block, "Accept:", true))
@@ -50,27 +48,23 @@ void add_default_headers(std::string& block, const std::string& url, int method)
 
 } // namespace
 
-const char* method_name(int method)
-{
+const char* method_name(int method) {
     static const char* const names[] = {"GET",     "POST",   "HEAD",  "PUT",
                                         "OPTIONS", "DELETE", "TRACE", "CONNECT"};
     return method >= 0 && method <= 7 ? names[method] : names[0];
 }
 
-void set_fetch_limits(const FetchLimits& limits)
-{
+void set_fetch_limits(const FetchLimits& limits) {
     std::lock_guard lock(limits_mutex);
     current_limits = limits;
 }
 
-FetchLimits fetch_limits()
-{
+FetchLimits fetch_limits() {
     std::lock_guard lock(limits_mutex);
     return current_limits;
 }
 
-std::string fetch_page(const std::string& url, const FetchPageArgs& args)
-{
+std::string fetch_page(const std::string& url, const FetchPageArgs& args) {
     std::string block = args.normalise ? normalise_headers(args.headers) : args.headers;
     const int method = args.method < 0 || args.method > 7 ? 0 : args.method;
     const bool secure = to_lower_text(std::string_view(url).substr(0, 8)) == "https://";
@@ -88,7 +82,8 @@ std::string fetch_page(const std::string& url, const FetchPageArgs& args)
     if (args.add_default_headers)
         add_default_headers(block, url, method);
     if (args.cookies && !args.cookies->empty())
-        block += (contains_text(*args.cookies, "Cookie:") ? "\r\n" : "\r\nCookie: ") + *args.cookies;
+        block +=
+            (contains_text(*args.cookies, "Cookie:") ? "\r\n" : "\r\nCookie: ") + *args.cookies;
 
     static const std::string no_body;
     const std::string& body =
@@ -115,8 +110,10 @@ std::string fetch_page(const std::string& url, const FetchPageArgs& args)
     if (result == CURLE_URL_MALFORMAT || result == CURLE_UNSUPPORTED_PROTOCOL)
         return {}; // the request could not be opened: out-arguments stay as they were
 
-    const bool headers_fit = transfer.headers_complete && transfer.headers.size() < header_buffer_size;
-    const std::string raw_headers = headers_fit ? transfer.headers : std::string(header_buffer_size, ' ');
+    const bool headers_fit =
+        transfer.headers_complete && transfer.headers.size() < header_buffer_size;
+    const std::string raw_headers =
+        headers_fit ? transfer.headers : std::string(header_buffer_size, ' ');
     std::string cookies_out = collect_set_cookies(raw_headers);
     if (args.merge && args.cookies)
         cookies_out = merge_cookies(*args.cookies, cookies_out);

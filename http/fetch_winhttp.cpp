@@ -52,11 +52,10 @@ struct CurlTextDeleter {
 using CurlText = std::unique_ptr<char, CurlTextDeleter>;
 
 // The URL as libcurl will request it, or "" when it is not an http or https URL with a host.
-std::string cracked_url(const std::string& url)
-{
+std::string cracked_url(const std::string& url) {
     std::unique_ptr<CURLU, UrlDeleter> parsed(curl_url());
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, detail::escape_url(url).c_str(), 0) !=
-                       CURLUE_OK)
+    if (!parsed ||
+        curl_url_set(parsed.get(), CURLUPART_URL, detail::escape_url(url).c_str(), 0) != CURLUE_OK)
         return {};
     char* part = nullptr;
     if (curl_url_get(parsed.get(), CURLUPART_SCHEME, &part, 0) != CURLUE_OK)
@@ -73,8 +72,7 @@ std::string cracked_url(const std::string& url)
     return CurlText(part).get();
 }
 
-std::string request_headers(const FetchPageWinhttpArgs& args)
-{
+std::string request_headers(const FetchPageWinhttpArgs& args) {
     std::string block = args.headers.empty() ? std::string() : args.headers + "\r\n";
     if (args.add_default_headers) {
         for (const DefaultLine& d : default_lines) {
@@ -96,8 +94,7 @@ std::string request_headers(const FetchPageWinhttpArgs& args)
 }
 
 // Status line text from its tenth character to the line end: "200 OK" of "HTTP/1.1 200 OK".
-std::string status_text(const std::string& headers)
-{
+std::string status_text(const std::string& headers) {
     if (headers.size() < 9)
         return {};
     const std::size_t end = headers.find("\r\n", 9);
@@ -106,8 +103,7 @@ std::string status_text(const std::string& headers)
 
 } // namespace
 
-std::string fetch_page_winhttp(const std::string& url, const FetchPageWinhttpArgs& args)
-{
+std::string fetch_page_winhttp(const std::string& url, const FetchPageWinhttpArgs& args) {
     RegexObject charset_sniff;
     auto fail = [&](std::string_view text) {
         if (args.status_out)
@@ -146,15 +142,18 @@ std::string fetch_page_winhttp(const std::string& url, const FetchPageWinhttpArg
         return fail(request_error);
 
     if (!args.user.empty() && !args.password.empty()) {
-        if (curl_easy_setopt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) != CURLE_OK ||
+        if (curl_easy_setopt(handle, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC)) !=
+                CURLE_OK ||
             curl_easy_setopt(handle, CURLOPT_USERNAME, args.user.c_str()) != CURLE_OK ||
             curl_easy_setopt(handle, CURLOPT_PASSWORD, args.password.c_str()) != CURLE_OK)
             return fail(credentials_error);
     }
     if (!args.proxy_user.empty() && !args.proxy_password.empty()) {
-        if (curl_easy_setopt(handle, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) != CURLE_OK ||
+        if (curl_easy_setopt(handle, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC)) !=
+                CURLE_OK ||
             curl_easy_setopt(handle, CURLOPT_PROXYUSERNAME, args.proxy_user.c_str()) != CURLE_OK ||
-            curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, args.proxy_password.c_str()) != CURLE_OK)
+            curl_easy_setopt(handle, CURLOPT_PROXYPASSWORD, args.proxy_password.c_str()) !=
+                CURLE_OK)
             return fail(credentials_error);
     }
     if (curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, args.no_redirect ? 0L : 1L) != CURLE_OK)

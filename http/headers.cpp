@@ -12,8 +12,7 @@ namespace {
 
 constexpr std::string_view crlf = "\r\n";
 
-std::string join(const std::vector<std::string>& items, std::string_view separator)
-{
+std::string join(const std::vector<std::string>& items, std::string_view separator) {
     std::string joined;
     for (std::size_t i = 0; i < items.size(); ++i) {
         if (i > 0)
@@ -23,21 +22,18 @@ std::string join(const std::vector<std::string>& items, std::string_view separat
     return joined;
 }
 
-char ascii_upper(char c)
-{
+char ascii_upper(char c) {
     return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
 // The item's text before its first "=", trimmed; the whole item trimmed without one.
-std::string cookie_name(std::string_view item)
-{
+std::string cookie_name(std::string_view item) {
     const std::size_t equals = item.find('=');
     return trim_text(equals == std::string_view::npos ? item : item.substr(0, equals));
 }
 
 // Trimmed, and a trailing ";" followed by a space so that the last item splits like the rest.
-std::vector<std::string> cookie_items(std::string_view cookies)
-{
+std::vector<std::string> cookie_items(std::string_view cookies) {
     std::string tidy = trim_text(cookies);
     if (!tidy.empty() && tidy.back() == ';')
         tidy += ' ';
@@ -46,8 +42,7 @@ std::vector<std::string> cookie_items(std::string_view cookies)
 
 } // namespace
 
-std::string normalise_headers(std::string_view block)
-{
+std::string normalise_headers(std::string_view block) {
     std::vector<std::string> lines;
     for (std::string& line : split_text(block, crlf)) {
         const std::size_t colon = find_text(line, ":");
@@ -66,8 +61,7 @@ std::string normalise_headers(std::string_view block)
     return join(lines, crlf);
 }
 
-std::string collect_set_cookies(std::string_view raw_headers)
-{
+std::string collect_set_cookies(std::string_view raw_headers) {
     constexpr std::string_view prefix = "Set-Cookie:";
     std::vector<std::string> cookies;
     for (const std::string& line : split_text(raw_headers, crlf)) {
@@ -83,14 +77,13 @@ std::string collect_set_cookies(std::string_view raw_headers)
     return join(cookies, "; ");
 }
 
-std::string merge_cookies(std::string_view given, std::string_view returned)
-{
+std::string merge_cookies(std::string_view given, std::string_view returned) {
     std::vector<std::string> merged = cookie_items(returned);
     for (std::string& item : cookie_items(given)) {
         const std::string name = cookie_name(item);
-        const bool returned_too = std::any_of(merged.begin(), merged.end(), [&](const std::string& r) {
-            return cookie_name(r) == name;
-        });
+        const bool returned_too =
+            std::any_of(merged.begin(), merged.end(),
+                        [&](const std::string& r) { return cookie_name(r) == name; });
         if (!returned_too)
             merged.push_back(std::move(item));
     }
@@ -106,8 +99,7 @@ std::string merge_cookies(std::string_view given, std::string_view returned)
     return join(kept, "; ");
 }
 
-std::string header_value(std::string_view block, std::string_view name)
-{
+std::string header_value(std::string_view block, std::string_view name) {
     if (name.empty())
         return {};
     for (const std::string& line : split_text(block, crlf)) {

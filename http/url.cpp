@@ -8,15 +8,13 @@ namespace tovani {
 
 namespace {
 
-bool starts_with_ignoring_case(std::string_view text, std::string_view prefix)
-{
+bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && to_lower_text(text.substr(0, prefix.size())) == prefix;
 }
 
 } // namespace
 
-std::string url_host(std::string_view url, bool keep_port)
-{
+std::string url_host(std::string_view url, bool keep_port) {
     std::string lowered = to_lower_text(url);
     if (lowered.empty() || lowered.back() != '/')
         lowered += '/';
@@ -37,8 +35,7 @@ std::string url_host(std::string_view url, bool keep_port)
     return host;
 }
 
-int url_port(std::string_view url)
-{
+int url_port(std::string_view url) {
     const std::string host = url_host(url, true);
     const std::size_t colon = host.rfind(':');
     const int default_port = starts_with_ignoring_case(url, "https") ? 443 : 80;
@@ -55,8 +52,7 @@ int url_port(std::string_view url)
     return static_cast<int>(port);
 }
 
-std::string url_path(std::string_view url)
-{
+std::string url_path(std::string_view url) {
     const std::string host = url_host(url, false);
     // The host is looked for behind the scheme, so a host such as "t" is not found inside "http".
     const std::size_t scheme_end = url.find("://");

@@ -13,17 +13,17 @@ namespace {
 using tovani::test::LoopbackServer;
 
 // A 20 KB chapter page in GBK, as the sites serve them.
-std::string chapter_page()
-{
-    std::string page = tovani::gbk("<html><head><meta charset=gbk><title>第一章</title></head><body><div id=content>");
-    const std::string line = tovani::gbk("　　他抬头望向远处的山峰，心中暗暗发誓，一定要走到那里。<br />\n");
+std::string chapter_page() {
+    std::string page = tovani::gbk(
+        "<html><head><meta charset=gbk><title>第一章</title></head><body><div id=content>");
+    const std::string line =
+        tovani::gbk("　　他抬头望向远处的山峰，心中暗暗发誓，一定要走到那里。<br />\n");
     while (page.size() < 20 * 1024)
         page += line;
     return page + "</div></body></html>";
 }
 
-void run(benchmark::State& state, LoopbackServer::Scheme scheme, bool winhttp)
-{
+void run(benchmark::State& state, LoopbackServer::Scheme scheme, bool winhttp) {
     LoopbackServer server(scheme);
     const std::string page = chapter_page();
     server.page("/book/1/1.html", page);
@@ -45,16 +45,13 @@ void run(benchmark::State& state, LoopbackServer::Scheme scheme, bool winhttp)
     state.counters["connections"] = static_cast<double>(server.connection_count());
 }
 
-void BM_FetchPage20KbHttp(benchmark::State& state)
-{
+void BM_FetchPage20KbHttp(benchmark::State& state) {
     run(state, LoopbackServer::Scheme::http, false);
 }
-void BM_FetchPage20KbHttps(benchmark::State& state)
-{
+void BM_FetchPage20KbHttps(benchmark::State& state) {
     run(state, LoopbackServer::Scheme::https, false);
 }
-void BM_FetchPageWinhttp20KbHttp(benchmark::State& state)
-{
+void BM_FetchPageWinhttp20KbHttp(benchmark::State& state) {
     run(state, LoopbackServer::Scheme::http, true);
 }
 

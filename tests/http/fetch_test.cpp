@@ -21,20 +21,20 @@ constexpr std::string_view classic_agent = "Mozilla/4.0 (compatible; MSIE 9.0; W
 
 class FetchPage : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         clear_cookie_store();
         set_fetch_limits({});
     }
     void TearDown() override { set_fetch_limits({}); }
 
-    std::string host_line() const { return "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n"; }
+    std::string host_line() const {
+        return "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
+    }
 
     LoopbackServer server;
 };
 
-TEST_F(FetchPage, DefaultCallSendsTheAgentAndTheThreeDefaultLines)
-{
+TEST_F(FetchPage, DefaultCallSendsTheAgentAndTheThreeDefaultLines) {
     server.page("/book/1.html", "<html>ok</html>");
     const std::string url = server.url("/book/1.html");
 
@@ -45,12 +45,13 @@ TEST_F(FetchPage, DefaultCallSendsTheAgentAndTheThreeDefaultLines)
                                              "User-Agent: " + std::string(classic_agent) +
                                              "\r\n"
                                              "Accept: */*\r\n"
-                                             "Referer: " + url + "\r\n"
+                                             "Referer: " +
+                                             url +
+                                             "\r\n"
                                              "Accept-Language: zh-cn\r\n\r\n");
 }
 
-TEST_F(FetchPage, MethodCodesAndBodies)
-{
+TEST_F(FetchPage, MethodCodesAndBodies) {
     server.page("/m", "done");
     struct MethodCase {
         int method;
@@ -67,15 +68,17 @@ TEST_F(FetchPage, MethodCodesAndBodies)
         {1, "a=1", "", "POST", "a=1", "application/x-www-form-urlencoded"},
         {3, "text", "bytes", "PUT", "bytes", ""}, // post_bytes win over post_text
         {1, std::string(2 << 20, 'z'), "", "POST", std::string(2 << 20, 'z'),
-         "application/x-www-form-urlencoded"}, // large enough for libcurl to want "Expect: 100-continue"
+         "application/x-www-form-urlencoded"}, // large enough for libcurl to want "Expect:
+                                               // 100-continue"
         {5, "", "", "DELETE", "", ""},
         {4, "", "", "OPTIONS", "", ""},
     };
     for (const MethodCase& c : cases) {
         SCOPED_TRACE(c.method);
-        EXPECT_EQ(fetch_page(server.url("/m"), {.method = c.method, .post_text = c.post_text,
-                                                .post_bytes = c.post_bytes}),
-                  "done");
+        EXPECT_EQ(
+            fetch_page(server.url("/m"),
+                       {.method = c.method, .post_text = c.post_text, .post_bytes = c.post_bytes}),
+            "done");
         const test::SeenRequest seen = server.last_request();
         EXPECT_EQ(seen.method, c.request_method);
         EXPECT_TRUE(seen.body == c.body) << seen.body.size() << " bytes of body";
@@ -84,8 +87,7 @@ TEST_F(FetchPage, MethodCodesAndBodies)
     }
 }
 
-TEST_F(FetchPage, HeadReturnsNoBody)
-{
+TEST_F(FetchPage, HeadReturnsNoBody) {
     server.page("/h", "body of a GET");
     int status = 0;
     EXPECT_EQ(fetch_page(server.url("/h"), {.method = 2, .http_status_out = &status}), "");
@@ -93,44 +95,44 @@ TEST_F(FetchPage, HeadReturnsNoBody)
     EXPECT_EQ(server.last_request().method, "HEAD");
 }
 
-TEST_F(FetchPage, CallerHeadersAreNormalisedAndCompletedOrSentAsGiven)
-{
+TEST_F(FetchPage, CallerHeadersAreNormalisedAndCompletedOrSentAsGiven) {
     server.page("/p", "x");
     const std::string url = server.url("/p");
 
-    fetch_page(url, {.headers = "user-agent: X\r\naccept: text/html\r\nx-requested-with: a\r\ngarbage"});
+    fetch_page(url,
+               {.headers = "user-agent: X\r\naccept: text/html\r\nx-requested-with: a\r\ngarbage"});
     EXPECT_EQ(server.last_request().header_lines(), host_line() +
                                                         "User-Agent: X\r\n"
                                                         "Accept: text/html\r\n"
                                                         "X-Requested-With: a\r\n"
-                                                        "Referer: " + url + "\r\n"
+                                                        "Referer: " +
+                                                        url +
+                                                        "\r\n"
                                                         "Accept-Language: zh-cn\r\n");
 
-    fetch_page(url, {.headers = "x-a: 1\r\nx-empty: ", .add_default_headers = false, .normalise = false});
-    EXPECT_EQ(server.last_request().header_lines(), host_line() + "User-Agent: " +
-                                                        std::string(classic_agent) +
-                                                        "\r\n"
-                                                        "x-a: 1\r\n"
-                                                        "x-empty:\r\n");
+    fetch_page(
+        url, {.headers = "x-a: 1\r\nx-empty: ", .add_default_headers = false, .normalise = false});
+    EXPECT_EQ(server.last_request().header_lines(),
+              host_line() + "User-Agent: " + std::string(classic_agent) +
+                  "\r\n"
+                  "x-a: 1\r\n"
+                  "x-empty:\r\n");
 }
 
-TEST_F(FetchPage, UnreachableHostGivesEmptyBodySpacesAndNoCookies)
-{
+TEST_F(FetchPage, UnreachableHostGivesEmptyBodySpacesAndNoCookies) {
     std::string headers = "stale";
     std::string cookies = "stale";
     int status = -1;
-    const std::string body = fetch_page("http://127.0.0.1:" + std::to_string(test::unused_port()) + "/",
-                                        {.cookies_out = &cookies,
-                                         .response_headers_out = &headers,
-                                         .http_status_out = &status});
+    const std::string body = fetch_page(
+        "http://127.0.0.1:" + std::to_string(test::unused_port()) + "/",
+        {.cookies_out = &cookies, .response_headers_out = &headers, .http_status_out = &status});
     EXPECT_EQ(body, "");
     EXPECT_EQ(headers, std::string(5000, ' '));
     EXPECT_EQ(cookies, "");
     EXPECT_EQ(status, 0);
 }
 
-TEST_F(FetchPage, GivenCookiesAreSentAndMergedWithTheReturnedOnes)
-{
+TEST_F(FetchPage, GivenCookiesAreSentAndMergedWithTheReturnedOnes) {
     server.route("/c", [](const test::SeenRequest&) {
         Reply reply = Reply::page("c");
         reply.headers.emplace_back("Set-Cookie", "b=2; path=/");
@@ -158,11 +160,11 @@ TEST_F(FetchPage, GivenCookiesAreSentAndMergedWithTheReturnedOnes)
     }
 }
 
-TEST_F(FetchPage, CookieStoreIsUsedWithoutGivenCookiesAndBypassedWithThem)
-{
+TEST_F(FetchPage, CookieStoreIsUsedWithoutGivenCookiesAndBypassedWithThem) {
     server.route("/set", [](const test::SeenRequest& r) {
         Reply reply = Reply::page("set");
-        reply.headers.emplace_back("Set-Cookie", r.target.ends_with("bypass") ? "t=2" : "s=1; path=/");
+        reply.headers.emplace_back("Set-Cookie",
+                                   r.target.ends_with("bypass") ? "t=2" : "s=1; path=/");
         return reply;
     });
     server.page("/check", "check");
@@ -186,20 +188,22 @@ TEST_F(FetchPage, CookieStoreIsUsedWithoutGivenCookiesAndBypassedWithThem)
     EXPECT_EQ(server.last_request().header_count("Cookie"), 0u);
 }
 
-TEST_F(FetchPage, RedirectsAreFollowedAcrossHttpAndHttpsUnlessSwitchedOff)
-{
+TEST_F(FetchPage, RedirectsAreFollowedAcrossHttpAndHttpsUnlessSwitchedOff) {
     LoopbackServer secure(LoopbackServer::Scheme::https);
     server.route("/start", [&](const test::SeenRequest&) {
         Reply reply = Reply::redirect(secure.url("/middle"));
         reply.body = "moved";
         return reply;
     });
-    secure.route("/middle", [&](const test::SeenRequest&) { return Reply::redirect(server.url("/end"), 301); });
+    secure.route("/middle", [&](const test::SeenRequest&) {
+        return Reply::redirect(server.url("/end"), 301);
+    });
     server.page("/end", "arrived");
 
     std::string headers;
     int status = 0;
-    EXPECT_EQ(fetch_page(server.url("/start"), {.response_headers_out = &headers, .http_status_out = &status}),
+    EXPECT_EQ(fetch_page(server.url("/start"),
+                         {.response_headers_out = &headers, .http_status_out = &status}),
               "arrived");
     EXPECT_EQ(status, 200);
     EXPECT_TRUE(headers.starts_with("HTTP/1.1 200 OK\r\n")) << headers;
@@ -208,7 +212,8 @@ TEST_F(FetchPage, RedirectsAreFollowedAcrossHttpAndHttpsUnlessSwitchedOff)
     EXPECT_TRUE(secure.last_request().tls);
     EXPECT_EQ(server.last_request().target, "/end");
 
-    EXPECT_EQ(fetch_page(server.url("/start"), {.response_headers_out = &headers, .no_redirect = true,
+    EXPECT_EQ(fetch_page(server.url("/start"), {.response_headers_out = &headers,
+                                                .no_redirect = true,
                                                 .http_status_out = &status}),
               "moved");
     EXPECT_EQ(status, 302);
@@ -216,8 +221,7 @@ TEST_F(FetchPage, RedirectsAreFollowedAcrossHttpAndHttpsUnlessSwitchedOff)
     EXPECT_EQ(secure.requests().size(), 1u);
 }
 
-TEST_F(FetchPage, ResponseHeadersOf5000BytesOrMoreBecomeSpaces)
-{
+TEST_F(FetchPage, ResponseHeadersOf5000BytesOrMoreBecomeSpaces) {
     struct SizeCase {
         std::size_t filler;
         bool fits;
@@ -232,7 +236,8 @@ TEST_F(FetchPage, ResponseHeadersOf5000BytesOrMoreBecomeSpaces)
         });
         std::string headers;
         std::string cookies;
-        EXPECT_EQ(fetch_page(server.url("/big"), {.cookies_out = &cookies, .response_headers_out = &headers}),
+        EXPECT_EQ(fetch_page(server.url("/big"),
+                             {.cookies_out = &cookies, .response_headers_out = &headers}),
                   "body");
         if (c.fits) {
             EXPECT_TRUE(headers.starts_with("HTTP/1.1 200 OK\r\n"));
@@ -244,8 +249,7 @@ TEST_F(FetchPage, ResponseHeadersOf5000BytesOrMoreBecomeSpaces)
     }
 }
 
-TEST_F(FetchPage, CutTransfersFailInsteadOfReturningPartOfThePage)
-{
+TEST_F(FetchPage, CutTransfersFailInsteadOfReturningPartOfThePage) {
     set_fetch_limits({.stall_time = std::chrono::seconds(1)});
     const std::string page(100, 'p');
     struct CutCase {
@@ -275,8 +279,7 @@ TEST_F(FetchPage, CutTransfersFailInsteadOfReturningPartOfThePage)
     EXPECT_EQ(fetch_page(server.url("/whole")), page); // the handle is fine afterwards
 }
 
-TEST_F(FetchPage, BodiesOverTheCapFail)
-{
+TEST_F(FetchPage, BodiesOverTheCapFail) {
     set_fetch_limits({.max_body_bytes = 1000});
     server.page("/exact", std::string(1000, 'e'));
     server.page("/long", std::string(5000, 'l'));
@@ -293,16 +296,14 @@ TEST_F(FetchPage, BodiesOverTheCapFail)
     EXPECT_EQ(fetch_page(server.url("/chunked")), "");
 }
 
-TEST_F(FetchPage, ConnectionsAreKeptOpenBetweenCalls)
-{
+TEST_F(FetchPage, ConnectionsAreKeptOpenBetweenCalls) {
     server.page("/k", "k");
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(fetch_page(server.url("/k")), "k");
     EXPECT_EQ(server.connection_count(), 1u);
 }
 
-TEST_F(FetchPage, ConcurrentCallsFromManyThreads)
-{
+TEST_F(FetchPage, ConcurrentCallsFromManyThreads) {
     server.route("/n", [](const test::SeenRequest& r) {
         Reply reply = Reply::page("page " + r.target.substr(r.target.find('?') + 1));
         reply.headers.emplace_back("Set-Cookie", "n=" + r.target.substr(r.target.find('?') + 1));
@@ -327,10 +328,10 @@ TEST_F(FetchPage, ConcurrentCallsFromManyThreads)
     EXPECT_EQ(server.requests().size(), std::size_t{threads * calls});
 }
 
-TEST_F(FetchPage, HttpProxyReceivesTheAbsoluteUrl)
-{
+TEST_F(FetchPage, HttpProxyReceivesTheAbsoluteUrl) {
     server.page("http://books.invalid/list", "via proxy"); // routes ignore the query
-    EXPECT_EQ(fetch_page("http://books.invalid/list?id=7", {.proxy = "127.0.0.1:" + std::to_string(server.port())}),
+    EXPECT_EQ(fetch_page("http://books.invalid/list?id=7",
+                         {.proxy = "127.0.0.1:" + std::to_string(server.port())}),
               "via proxy");
     EXPECT_EQ(server.last_request().target, "http://books.invalid/list?id=7");
     EXPECT_EQ(server.last_request().header("Host"), "books.invalid");
@@ -339,8 +340,7 @@ TEST_F(FetchPage, HttpProxyReceivesTheAbsoluteUrl)
 // Takes one SOCKS4 connect request, keeps its bytes and refuses it.
 class SocksRefuser {
 public:
-    SocksRefuser()
-    {
+    SocksRefuser() {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -366,8 +366,7 @@ public:
             ::close(client);
         });
     }
-    ~SocksRefuser()
-    {
+    ~SocksRefuser() {
         ::shutdown(fd_, SHUT_RDWR);
         if (thread_.joinable())
             thread_.join();
@@ -375,8 +374,7 @@ public:
     }
     int port() const { return port_; }
     /// Waits for the request to be refused.
-    std::string request()
-    {
+    std::string request() {
         if (thread_.joinable())
             thread_.join();
         return request_;
@@ -389,12 +387,12 @@ private:
     std::string request_;
 };
 
-TEST_F(FetchPage, SocksProxyIsAskedToConnectToTheSite)
-{
+TEST_F(FetchPage, SocksProxyIsAskedToConnectToTheSite) {
     SocksRefuser socks;
     std::string headers;
     EXPECT_EQ(fetch_page("http://127.0.0.1:8085/list",
-                         {.response_headers_out = &headers, .proxy = "127.0.0.1:" + std::to_string(socks.port()),
+                         {.response_headers_out = &headers,
+                          .proxy = "127.0.0.1:" + std::to_string(socks.port()),
                           .socks = true}),
               "");
     EXPECT_EQ(headers, std::string(5000, ' '));

@@ -10,10 +10,10 @@ struct TextCase {
     std::string expected;
 };
 
-TEST(Headers, NormaliseCapitalisesNamesAndDropsLinesWithoutColon)
-{
+TEST(Headers, NormaliseCapitalisesNamesAndDropsLinesWithoutColon) {
     const TextCase cases[] = {
-        {"accept-language: zh-cn\r\nx-requested-with: a", "Accept-Language: zh-cn\r\nX-Requested-With: a"},
+        {"accept-language: zh-cn\r\nx-requested-with: a",
+         "Accept-Language: zh-cn\r\nX-Requested-With: a"},
         {"garbage\r\nreferer: http://a.b/\r\n", "Referer: http://a.b/"},
         {"name:value", "Name:value"},                           // no space added after the colon
         {"content-TYPE: text/html", "Content-TYPE: text/html"}, // only first letters change
@@ -27,8 +27,7 @@ TEST(Headers, NormaliseCapitalisesNamesAndDropsLinesWithoutColon)
     }
 }
 
-TEST(Headers, CollectSetCookiesTakesExactlyNamedLinesWithoutAttributes)
-{
+TEST(Headers, CollectSetCookiesTakesExactlyNamedLinesWithoutAttributes) {
     const TextCase cases[] = {
         {"HTTP/1.1 200 OK\r\nSet-Cookie: a=1; path=/\r\nSet-Cookie: b=2\r\n\r\n", "a=1; b=2"},
         {"HTTP/1.1 200 OK\r\nset-cookie: e=3\r\nSet-Cookie:e=3\r\nSet-Cookie: f=4\r\n", "f=4"},
@@ -43,8 +42,7 @@ TEST(Headers, CollectSetCookiesTakesExactlyNamedLinesWithoutAttributes)
     }
 }
 
-TEST(Headers, MergeCookiesLetsReturnedWinAndDropsDeleted)
-{
+TEST(Headers, MergeCookiesLetsReturnedWinAndDropsDeleted) {
     struct MergeCase {
         std::string given;
         std::string returned;
@@ -55,8 +53,8 @@ TEST(Headers, MergeCookiesLetsReturnedWinAndDropsDeleted)
         {"", "", ""},
         {"a=1", "", "a=1"},
         {"", "b=2", "b=2"},
-        {"a=1;", "b=2", "b=2; a=1"},           // a trailing ";" still separates the last item
-        {" a=1 ", " a=9 ", "a=9"},             // trimmed before splitting
+        {"a=1;", "b=2", "b=2; a=1"},               // a trailing ";" still separates the last item
+        {" a=1 ", " a=9 ", "a=9"},                 // trimmed before splitting
         {"a=1; a=1; c=3", "c=3; c=3", "c=3; a=1"}, // exact duplicates removed
         {"token", "other=1", "other=1; token"},    // an item without "=" is named by itself
         {"s=deleted", "", ""},
@@ -67,8 +65,7 @@ TEST(Headers, MergeCookiesLetsReturnedWinAndDropsDeleted)
     }
 }
 
-TEST(Headers, HeaderValueMatchesTheWholeNameInItsExactCase)
-{
+TEST(Headers, HeaderValueMatchesTheWholeNameInItsExactCase) {
     struct ValueCase {
         std::string block;
         std::string name;

@@ -13,8 +13,7 @@ struct UrlCase {
     std::string path;
 };
 
-TEST(Url, SplitsHostPortAndPath)
-{
+TEST(Url, SplitsHostPortAndPath) {
     const UrlCase cases[] = {
         {"HTTP://A.B:81/x", "a.b", "a.b:81", 81, "/x"},
         {"https://a.b/", "a.b", "a.b", 443, "/"},

@@ -25,15 +25,14 @@ namespace tovani::test {
 
 namespace {
 
-bool same_name(std::string_view a, std::string_view b)
-{
+bool same_name(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+        return std::tolower(static_cast<unsigned char>(x)) ==
+               std::tolower(static_cast<unsigned char>(y));
     });
 }
 
-std::string trim(std::string_view s)
-{
+std::string trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
         s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
@@ -41,24 +40,38 @@ std::string trim(std::string_view s)
     return std::string(s);
 }
 
-std::string reason_for(int status)
-{
+std::string reason_for(int status) {
     switch (status) {
-    case 200: return "OK";
-    case 204: return "No Content";
-    case 301: return "Moved Permanently";
-    case 302: return "Found";
-    case 303: return "See Other";
-    case 304: return "Not Modified";
-    case 307: return "Temporary Redirect";
-    case 308: return "Permanent Redirect";
-    case 400: return "Bad Request";
-    case 401: return "Unauthorized";
-    case 403: return "Forbidden";
-    case 404: return "Not Found";
-    case 500: return "Internal Server Error";
-    case 503: return "Service Unavailable";
-    default: return "Status";
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 304:
+        return "Not Modified";
+    case 307:
+        return "Temporary Redirect";
+    case 308:
+        return "Permanent Redirect";
+    case 400:
+        return "Bad Request";
+    case 401:
+        return "Unauthorized";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
     }
 }
 
@@ -68,8 +81,7 @@ struct Certificate {
     X509* cert = nullptr;
 };
 
-const Certificate& certificate()
-{
+const Certificate& certificate() {
     static const Certificate made = [] {
         Certificate c;
         c.key = EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256");
@@ -104,28 +116,27 @@ const Certificate& certificate()
 class Channel {
 public:
     Channel(int fd, SSL* ssl) : fd_(fd), ssl_(ssl) {}
-    ~Channel()
-    {
+    ~Channel() {
         if (ssl_)
             SSL_free(ssl_);
     }
 
-    long read(char* buffer, std::size_t size)
-    {
+    long read(char* buffer, std::size_t size) {
         if (ssl_) {
-            const int n = SSL_read(ssl_, buffer, static_cast<int>(std::min<std::size_t>(size, 1 << 20)));
+            const int n =
+                SSL_read(ssl_, buffer, static_cast<int>(std::min<std::size_t>(size, 1 << 20)));
             return n > 0 ? n : -1;
         }
         const ssize_t n = ::recv(fd_, buffer, size, 0);
         return n > 0 ? static_cast<long>(n) : -1;
     }
 
-    bool write(std::string_view bytes)
-    {
+    bool write(std::string_view bytes) {
         while (!bytes.empty()) {
             long n = 0;
             if (ssl_) {
-                n = SSL_write(ssl_, bytes.data(), static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20)));
+                n = SSL_write(ssl_, bytes.data(),
+                              static_cast<int>(std::min<std::size_t>(bytes.size(), 1 << 20)));
             } else {
                 n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
             }
@@ -143,22 +154,19 @@ private:
 
 } // namespace
 
-std::string SeenRequest::header(std::string_view name) const
-{
+std::string SeenRequest::header(std::string_view name) const {
     for (const auto& [n, v] : headers)
         if (same_name(n, name))
             return v;
     return {};
 }
 
-std::size_t SeenRequest::header_count(std::string_view name) const
-{
+std::size_t SeenRequest::header_count(std::string_view name) const {
     return static_cast<std::size_t>(std::count_if(
         headers.begin(), headers.end(), [&](const auto& h) { return same_name(h.first, name); }));
 }
 
-std::string SeenRequest::header_lines() const
-{
+std::string SeenRequest::header_lines() const {
     const std::size_t line_end = raw.find("\r\n");
     const std::size_t head_end = raw.find("\r\n\r\n");
     if (line_end == std::string::npos || head_end == std::string::npos || head_end == line_end)
@@ -166,24 +174,21 @@ std::string SeenRequest::header_lines() const
     return raw.substr(line_end + 2, head_end + 2 - (line_end + 2));
 }
 
-Reply Reply::page(std::string body, std::string content_type)
-{
+Reply Reply::page(std::string body, std::string content_type) {
     Reply reply;
     reply.headers.emplace_back("Content-Type", std::move(content_type));
     reply.body = std::move(body);
     return reply;
 }
 
-Reply Reply::redirect(std::string location, int status)
-{
+Reply Reply::redirect(std::string location, int status) {
     Reply reply;
     reply.status = status;
     reply.headers.emplace_back("Location", std::move(location));
     return reply;
 }
 
-Reply Reply::silence()
-{
+Reply Reply::silence() {
     Reply reply;
     reply.delay = std::chrono::hours(24);
     reply.ending = Ending::hold;
@@ -209,18 +214,17 @@ struct LoopbackServer::Impl {
     void accept_loop();
     void serve(int fd);
     // Waits `time` unless the server stops first; true when it stops.
-    bool wait_or_stop(std::chrono::milliseconds time)
-    {
+    bool wait_or_stop(std::chrono::milliseconds time) {
         std::unique_lock lock(mutex);
         return stopping_changed.wait_for(lock, time, [this] { return stopping; });
     }
     Reply answer(const SeenRequest& request);
 };
 
-LoopbackServer::LoopbackServer(Scheme scheme) : impl_(std::make_unique<Impl>())
-{
+LoopbackServer::LoopbackServer(Scheme scheme) : impl_(std::make_unique<Impl>()) {
     static std::once_flag ignore_sigpipe;
-    std::call_once(ignore_sigpipe, [] { std::signal(SIGPIPE, SIG_IGN); }); // TLS writes to a closed peer
+    std::call_once(ignore_sigpipe,
+                   [] { std::signal(SIGPIPE, SIG_IGN); }); // TLS writes to a closed peer
 
     impl_->scheme = scheme;
     if (scheme == Scheme::https) {
@@ -246,15 +250,13 @@ LoopbackServer::LoopbackServer(Scheme scheme) : impl_(std::make_unique<Impl>())
     impl_->acceptor = std::thread([impl = impl_.get()] { impl->accept_loop(); });
 }
 
-LoopbackServer::~LoopbackServer()
-{
+LoopbackServer::~LoopbackServer() {
     stop();
     if (impl_->tls)
         SSL_CTX_free(impl_->tls);
 }
 
-void LoopbackServer::stop()
-{
+void LoopbackServer::stop() {
     {
         std::lock_guard lock(impl_->mutex);
         if (impl_->stopping)
@@ -276,50 +278,41 @@ void LoopbackServer::stop()
         worker.join();
 }
 
-int LoopbackServer::port() const
-{
+int LoopbackServer::port() const {
     return impl_->port;
 }
 
-std::string LoopbackServer::url(std::string_view path) const
-{
+std::string LoopbackServer::url(std::string_view path) const {
     return (impl_->scheme == Scheme::https ? "https://127.0.0.1:" : "http://127.0.0.1:") +
            std::to_string(impl_->port) + std::string(path);
 }
 
-void LoopbackServer::route(std::string path, Handler handler)
-{
+void LoopbackServer::route(std::string path, Handler handler) {
     std::lock_guard lock(impl_->mutex);
     impl_->routes[std::move(path)] = std::move(handler);
 }
 
-void LoopbackServer::page(std::string path, std::string body, std::string content_type)
-{
-    route(std::move(path), [body = std::move(body), type = std::move(content_type)](const SeenRequest&) {
-        return Reply::page(body, type);
-    });
+void LoopbackServer::page(std::string path, std::string body, std::string content_type) {
+    route(std::move(path), [body = std::move(body), type = std::move(content_type)](
+                               const SeenRequest&) { return Reply::page(body, type); });
 }
 
-std::vector<SeenRequest> LoopbackServer::requests() const
-{
+std::vector<SeenRequest> LoopbackServer::requests() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->seen;
 }
 
-SeenRequest LoopbackServer::last_request() const
-{
+SeenRequest LoopbackServer::last_request() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->seen.empty() ? SeenRequest{} : impl_->seen.back();
 }
 
-std::size_t LoopbackServer::connection_count() const
-{
+std::size_t LoopbackServer::connection_count() const {
     std::lock_guard lock(impl_->mutex);
     return impl_->connections;
 }
 
-void LoopbackServer::Impl::accept_loop()
-{
+void LoopbackServer::Impl::accept_loop() {
     for (;;) {
         const int fd = ::accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
         std::lock_guard lock(mutex);
@@ -336,8 +329,7 @@ void LoopbackServer::Impl::accept_loop()
     }
 }
 
-Reply LoopbackServer::Impl::answer(const SeenRequest& request)
-{
+Reply LoopbackServer::Impl::answer(const SeenRequest& request) {
     Handler handler;
     {
         std::lock_guard lock(mutex);
@@ -357,8 +349,7 @@ Reply LoopbackServer::Impl::answer(const SeenRequest& request)
 
 // Reads one request (headers up to the empty line, then Content-Length bytes of body) from
 // `channel`, keeping bytes of a following request in `buffer`. False when the connection ends.
-static bool read_request(Channel& channel, std::string& buffer, SeenRequest& request)
-{
+static bool read_request(Channel& channel, std::string& buffer, SeenRequest& request) {
     char chunk[16384];
     auto fill = [&] {
         const long n = channel.read(chunk, sizeof chunk);
@@ -378,7 +369,8 @@ static bool read_request(Channel& channel, std::string& buffer, SeenRequest& req
     const std::size_t last_space = request_line.rfind(' ');
     request.method = std::string(request_line.substr(0, first_space));
     if (first_space != std::string_view::npos && last_space > first_space)
-        request.target = std::string(request_line.substr(first_space + 1, last_space - first_space - 1));
+        request.target =
+            std::string(request_line.substr(first_space + 1, last_space - first_space - 1));
     std::size_t content_length = 0;
     for (at += 2; at < head.size();) {
         const std::size_t end = head.find("\r\n", at);
@@ -387,7 +379,8 @@ static bool read_request(Channel& channel, std::string& buffer, SeenRequest& req
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             continue;
-        request.headers.emplace_back(std::string(line.substr(0, colon)), trim(line.substr(colon + 1)));
+        request.headers.emplace_back(std::string(line.substr(0, colon)),
+                                     trim(line.substr(colon + 1)));
         if (same_name(request.headers.back().first, "Content-Length"))
             content_length = std::strtoul(request.headers.back().second.c_str(), nullptr, 10);
     }
@@ -402,15 +395,14 @@ static bool read_request(Channel& channel, std::string& buffer, SeenRequest& req
     return true;
 }
 
-static std::string reply_bytes(const Reply& reply, bool head_request)
-{
+static std::string reply_bytes(const Reply& reply, bool head_request) {
     std::string bytes = "HTTP/1.1 " + std::to_string(reply.status) + " " +
                         (reply.reason.empty() ? reason_for(reply.status) : reply.reason) + "\r\n";
     bool has_length = false;
     for (const auto& [name, value] : reply.headers) {
         bytes += name + ": " + value + "\r\n";
-        has_length = has_length || same_name(name, "Content-Length") ||
-                     same_name(name, "Transfer-Encoding");
+        has_length =
+            has_length || same_name(name, "Content-Length") || same_name(name, "Transfer-Encoding");
     }
     if (!has_length)
         bytes += "Content-Length: " + std::to_string(reply.body.size()) + "\r\n";
@@ -420,8 +412,7 @@ static std::string reply_bytes(const Reply& reply, bool head_request)
     return bytes;
 }
 
-void LoopbackServer::Impl::serve(int fd)
-{
+void LoopbackServer::Impl::serve(int fd) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     SSL* ssl = nullptr;
@@ -444,7 +435,8 @@ void LoopbackServer::Impl::serve(int fd)
                 break;
             if (reply.ending == Ending::hold)
                 wait_or_stop(std::chrono::hours(24));
-            if (reply.ending != Ending::keep_alive || same_name(request.header("Connection"), "close"))
+            if (reply.ending != Ending::keep_alive ||
+                same_name(request.header("Connection"), "close"))
                 break;
             request = SeenRequest{};
         }
@@ -456,8 +448,7 @@ void LoopbackServer::Impl::serve(int fd)
     ::close(fd);
 }
 
-int unused_port()
-{
+int unused_port() {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;

@@ -19,9 +19,9 @@ using HeaderLines = std::vector<std::pair<std::string, std::string>>;
 
 /// One request as the server received it.
 struct SeenRequest {
-    std::string raw;    ///< exact bytes: request line, header lines, empty line, body
-    std::string method; ///< as on the request line
-    std::string target; ///< path and query as on the request line
+    std::string raw;     ///< exact bytes: request line, header lines, empty line, body
+    std::string method;  ///< as on the request line
+    std::string target;  ///< path and query as on the request line
     HeaderLines headers; ///< in order of arrival, names as sent, values without surrounding spaces
     std::string body;
     bool tls = false;
@@ -45,7 +45,7 @@ enum class Ending {
 /// (a chunked body is then given already encoded).
 struct Reply {
     int status = 200;
-    std::string reason; ///< "" picks the usual phrase for `status`
+    std::string reason;  ///< "" picks the usual phrase for `status`
     HeaderLines headers; ///< written in this order, names as given
     std::string body;
     std::chrono::milliseconds delay{0};    ///< silence before anything is written
