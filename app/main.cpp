@@ -10,6 +10,7 @@
 #include "sources/sites_config.h"
 #include "ui/app_state.h"
 #include "ui/background_runner.h"
+#include "ui/exit_clean_up.h"
 #include "ui/fonts.h"
 #include "ui/main_window.h"
 #include "ui/prompter.h"
@@ -37,21 +38,13 @@ int run(int argc, char** argv, bool& workers_left)
 
     auto state = std::make_unique<tovani::ui::AppState>(std::move(*load.sites));
     tovani::ui::MessageBoxPrompter prompter;
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&state] { state->clean_up(); });
-
     auto* main_window = new tovani::ui::MainWindow(*state, prompter);
     QObject::connect(main_window, &tovani::ui::MainWindow::closing, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     main_window->show();
     const int code = app.exec();
 
-    // The pool was told to stop without waiting; the windows go before the state they use.
-    const QWidgetList windows = QApplication::topLevelWidgets();
-    for (QWidget* w : windows) {
-        if (w->parentWidget() == nullptr) {
-            delete w;
-        }
-    }
+    tovani::ui::exit_clean_up(*state);
     workers_left = tovani::ui::background_threads_running() > 0 || state->pool.busy_count() > 0;
     state.reset();
     return code;

@@ -11,6 +11,7 @@
 #include "download/download_job.h"
 #include "sources/book_source.h"
 #include "ui/background_runner.h"
+#include "ui/reader_window.h"
 
 class QComboBox;
 class QLabel;
@@ -24,7 +25,6 @@ namespace tovani::ui {
 struct AppState;
 class CompanionWindow;
 class Prompter;
-class ReaderWindow;
 
 /// The merge question answered with a Yes/No message box.
 class MessageBoxMergeQuestion final : public MergeQuestion {

@@ -6,6 +6,8 @@
 
 #include "sources/book_source.h"
 #include "ui/background_runner.h"
+#include "ui/chapter_window.h"
+#include "ui/details_window.h"
 
 class QComboBox;
 class QLabel;
@@ -18,9 +20,7 @@ class QTreeWidget;
 namespace tovani::ui {
 
 struct AppState;
-class ChapterWindow;
 class CompanionWindow;
-class DetailsWindow;
 class Prompter;
 
 class MainWindow final : public QWidget {

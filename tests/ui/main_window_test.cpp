@@ -1,0 +1,462 @@
+// The search window: placeholder, searches from the button and from Enter, every outcome's
+// message, the result menu ("查看章节", "书籍详情", "复制链接") and a window that keeps turning
+// while a slow site answers.
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include "sources/search.h"
+#include "ui/chapter_window.h"
+#include "ui/details_window.h"
+#include "ui/main_window.h"
+#include "ui/qt_text.h"
+#include "ui_test_support.h"
+
+namespace tovani::ui::test {
+namespace {
+
+using demo::PageKind;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        demo_sites().clear_faults();
+        demo_sites().set_latency(std::chrono::milliseconds(0));
+        window = std::make_unique<MainWindow>(*env.state, prompter);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+        edit = window->findChild<QLineEdit*>(QStringLiteral("编辑框1"));
+        button = window->findChild<QPushButton*>(QStringLiteral("按钮1"));
+        sources = window->findChild<QComboBox*>(QStringLiteral("组合框1"));
+        list = window->findChild<QTreeWidget*>(QStringLiteral("超级列表框1"));
+        ASSERT_TRUE(edit && button && sources && list);
+    }
+    void TearDown() override
+    {
+        window.reset();
+        const QWidgetList windows = QApplication::topLevelWidgets();
+        for (QWidget* w : windows) {
+            if (w->parentWidget() == nullptr) {
+                delete w;
+            }
+        }
+    }
+
+    // Types `keyword` into the box (as the user would, leaving the placeholder first).
+    void type(const QString& keyword)
+    {
+        edit->setFocus();
+        ASSERT_TRUE(wait_until([&] { return edit->hasFocus(); }));
+        edit->setText(keyword);
+    }
+
+    void search(int source, const QString& keyword)
+    {
+        sources->setCurrentIndex(source - 1);
+        type(keyword);
+        QTest::mouseClick(button, Qt::LeftButton);
+        ASSERT_TRUE(wait_until([&] { return !window->is_busy(); }));
+    }
+
+    std::uint64_t search_requests() const
+    {
+        std::uint64_t n = 0;
+        for (int s = 1; s <= 8; ++s) {
+            n += demo_sites().counts(s).of(PageKind::search);
+        }
+        return n;
+    }
+
+    QStringList column(int c) const
+    {
+        QStringList cells;
+        for (int row = 0; row < list->topLevelItemCount(); ++row) {
+            cells << list->topLevelItem(row)->text(c);
+        }
+        return cells;
+    }
+
+    void select_row(int row)
+    {
+        list->setCurrentItem(list->topLevelItem(row));
+        ASSERT_EQ(list->selectedItems().size(), 1);
+    }
+
+    StateOnDemo env;
+    RecordingPrompter prompter;
+    std::unique_ptr<MainWindow> window;
+    QLineEdit* edit = nullptr;
+    QPushButton* button = nullptr;
+    QComboBox* sources = nullptr;
+    QTreeWidget* list = nullptr;
+};
+
+TEST_F(MainWindowTest, HasTheWindowsControlsAndMenu)
+{
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tovani小说下载器    By:Wexlo    V1.3"));
+    EXPECT_EQ(button->text(), QStringLiteral("搜索"));
+    EXPECT_EQ(sources->count(), 8);
+    EXPECT_EQ(sources->currentText(), QStringLiteral("书源二"));
+    EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("序号"));
+    EXPECT_EQ(list->headerItem()->text(3), QStringLiteral("链接"));
+    QStringList items;
+    for (QAction* a : window->result_menu()->actions()) {
+        items << a->text();
+    }
+    EXPECT_EQ(items, (QStringList{QStringLiteral("查看章节"), QStringLiteral("书籍详情"),
+                                  QStringLiteral("复制链接")}));
+    EXPECT_NE(env.state->hotkey_id, 0);
+
+    // A right click on the list pops the menu up.
+    QTest::mouseClick(list->viewport(), Qt::RightButton, {}, QPoint(20, 20));
+    EXPECT_TRUE(wait_until([&] { return window->result_menu()->isVisible(); }));
+    window->result_menu()->hide();
+}
+
+TEST_F(MainWindowTest, PlaceholderFollowsTheFocus)
+{
+    const QString hint = QStringLiteral("可搜书名和作者，请您少字也别输错字。");
+    struct Look {
+        QString text;
+        QColor colour;
+        int point_size;
+    };
+    const Look placeholder{hint, QColor(128, 128, 128), 12};
+    const Look typing{QString(), Qt::black, 16};
+    auto expect_look = [&](const Look& look, const char* step) {
+        SCOPED_TRACE(step);
+        EXPECT_EQ(edit->text(), look.text);
+        EXPECT_EQ(edit->palette().color(QPalette::Text), look.colour);
+        EXPECT_EQ(edit->font().pointSize(), look.point_size);
+    };
+    auto focus_edit = [&] {
+        edit->setFocus();
+        ASSERT_TRUE(wait_until([&] { return edit->hasFocus(); }));
+    };
+    auto leave_edit = [&] {
+        list->setFocus();
+        ASSERT_TRUE(wait_until([&] { return !edit->hasFocus(); }));
+    };
+
+    expect_look(placeholder, "at start");
+    focus_edit();
+    expect_look(typing, "focus in");
+    leave_edit();
+    expect_look(placeholder, "left empty");
+
+    focus_edit();
+    edit->setText(QStringLiteral("剑"));
+    leave_edit();
+    expect_look({QStringLiteral("剑"), Qt::black, 16}, "typed text kept");
+    focus_edit();
+    expect_look({QStringLiteral("剑"), Qt::black, 16}, "typed text kept on coming back");
+
+    edit->setText(QStringLiteral("  "));
+    leave_edit();
+    expect_look({QStringLiteral("  "), Qt::black, 16}, "spaces are not empty");
+}
+
+TEST_F(MainWindowTest, SearchesEverySourceFromTheButton)
+{
+    const std::string keyword = g("青衫客");
+    const auto books = demo_sites().library().search(keyword);
+    ASSERT_GE(books.size(), 4u); // source 5 then pages its results
+    for (int source = 1; source <= 8; ++source) {
+        SCOPED_TRACE(source);
+        search(source, q(keyword));
+        EXPECT_TRUE(prompter.messages.empty());
+        EXPECT_EQ(env.state->selected_source, source);
+        ASSERT_EQ(list->topLevelItemCount(), static_cast<int>(books.size()));
+        for (std::size_t i = 0; i < books.size(); ++i) {
+            const QTreeWidgetItem* row = list->topLevelItem(static_cast<int>(i));
+            EXPECT_EQ(row->text(0), QString::number(i + 1));
+            EXPECT_EQ(row->text(1), q(books[i]->title));
+            EXPECT_EQ(row->text(2), q(books[i]->author));
+            EXPECT_EQ(row->text(3), q(demo_sites().book_link(source, books[i]->id)));
+        }
+    }
+}
+
+TEST_F(MainWindowTest, EveryOutcomeClearsTheListAndShowsItsMessage)
+{
+    struct Case {
+        const char* name;
+        QString keyword;
+        int source;
+        bool fetches;
+        int rows;
+        QString message; // empty: no message box
+    };
+    const QString hint = QStringLiteral("可搜书名和作者，请您少字也别输错字。");
+    const Case cases[] = {
+        {"found", QStringLiteral("星河渡舟"), 1, true, 1, {}},
+        {"nothing found", QStringLiteral("无此书名"), 2, true, 0, QStringLiteral("搜索不到！")},
+        {"nothing found, paged source", QStringLiteral("无此书名"), 5, true, 0,
+         QStringLiteral("搜索不到！")},
+        {"placeholder", hint, 1, false, 0, {}},
+        {"ascii spaces", QStringLiteral("   "), 1, false, 0, {}},
+        {"full-width spaces", QStringLiteral("\u3000 \u3000"), 1, false, 0, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        search(1, QStringLiteral("青衫客")); // rows that every outcome must clear
+        ASSERT_GT(list->topLevelItemCount(), 0);
+        prompter.messages.clear();
+        demo_sites().reset_counts();
+
+        search(c.source, c.keyword);
+        EXPECT_EQ(search_requests() > 0, c.fetches);
+        EXPECT_EQ(list->topLevelItemCount(), c.rows);
+        if (c.message.isEmpty()) {
+            EXPECT_TRUE(prompter.messages.empty());
+        } else {
+            ASSERT_EQ(prompter.messages.size(), 1u);
+            EXPECT_EQ(prompter.messages[0].text, c.message);
+            EXPECT_EQ(prompter.messages[0].icon, MessageIcon::error);
+            EXPECT_EQ(prompter.messages[0].title, QStringLiteral("信息："));
+            EXPECT_EQ(prompter.messages[0].buttons, QMessageBox::Ok);
+        }
+    }
+}
+
+TEST_F(MainWindowTest, UnreachableSiteFindsNothing)
+{
+    std::array<std::string, source_count> hosts;
+    hosts.fill("127.0.0.1:1"); // nothing listens on port 1
+    env.state->sites = Sites::from_hosts(hosts);
+    search(3, QStringLiteral("青衫客"));
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].text, QStringLiteral("搜索不到！"));
+    EXPECT_EQ(env.state->selected_source, 3);
+}
+
+TEST_F(MainWindowTest, EnterSearchesOnlyWhileTheWindowIsActive)
+{
+    sources->setCurrentIndex(0);
+    type(QStringLiteral("青衫客"));
+    QTest::keyClick(edit, Qt::Key_Return);
+    ASSERT_TRUE(wait_until([&] { return !window->is_busy() && list->topLevelItemCount() > 0; }));
+    EXPECT_EQ(env.state->selected_source, 1);
+
+    // Another window is active: its own Enter stays its own and nothing is searched here.
+    list->clear();
+    demo_sites().reset_counts();
+    QWidget other;
+    auto* other_edit = new QLineEdit(&other);
+    QSignalSpy returned(other_edit, &QLineEdit::returnPressed);
+    other.show();
+    QApplication::setActiveWindow(&other);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&other));
+    other_edit->setFocus();
+    QTest::keyClick(other_edit, Qt::Key_Return);
+    QTest::qWait(200);
+    EXPECT_EQ(returned.count(), 1);
+    EXPECT_EQ(search_requests(), 0u);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+
+    // An identifier that is not the window's own starts nothing.
+    window->on_enter(env.state->hotkey_id + 1);
+    QTest::qWait(100);
+    EXPECT_EQ(search_requests(), 0u);
+}
+
+TEST_F(MainWindowTest, EnterWithThePlaceholderClearsTheListAndFetchesNothing)
+{
+    search(1, QStringLiteral("青衫客"));
+    ASSERT_GT(list->topLevelItemCount(), 0);
+    list->setFocus();
+    ASSERT_TRUE(wait_until([&] { return window->placeholder_shown(); }));
+    demo_sites().reset_counts();
+    QTest::keyClick(list, Qt::Key_Return);
+    QTest::qWait(100);
+    EXPECT_EQ(list->topLevelItemCount(), 0);
+    EXPECT_EQ(search_requests(), 0u);
+    EXPECT_TRUE(prompter.messages.empty());
+}
+
+TEST_F(MainWindowTest, KeepsTurningWhileASlowSiteAnswers)
+{
+    demo_sites().set_latency(std::chrono::milliseconds(2000));
+    int ticks = 0;
+    QTimer ticker;
+    QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+    ticker.start(50);
+
+    sources->setCurrentIndex(0);
+    type(QStringLiteral("星河渡舟"));
+    demo_sites().reset_counts();
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_TRUE(window->is_busy());
+    EXPECT_FALSE(button->isEnabled());
+    EXPECT_FALSE(edit->isEnabled());
+    EXPECT_EQ(window->cursor().shape(), Qt::BusyCursor);
+
+    // Neither the button nor Enter starts a second search meanwhile.
+    QTest::qWait(300);
+    window->run_search();
+    window->on_enter(env.state->hotkey_id);
+    ASSERT_TRUE(wait_until([&] { return !window->is_busy(); }, 20000));
+
+    EXPECT_GE(ticks, 20); // about 40 in two seconds; a blocked loop gives 0 or 1
+    EXPECT_EQ(search_requests(), 1u);
+    EXPECT_EQ(list->topLevelItemCount(), 1);
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_NE(window->cursor().shape(), Qt::BusyCursor);
+    demo_sites().set_latency(std::chrono::milliseconds(0));
+}
+
+TEST_F(MainWindowTest, ViewChaptersNeedsARow)
+{
+    env.state->book_link = g("old");
+    window->view_chapters();
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].text, QStringLiteral("章节不存在！"));
+    EXPECT_EQ(prompter.messages[0].icon, MessageIcon::error);
+    EXPECT_EQ(prompter.messages[0].title, QStringLiteral("系统提示"));
+    EXPECT_TRUE(env.state->book_link.empty());
+    EXPECT_TRUE(env.state->book_name.empty());
+    EXPECT_TRUE(env.state->book_author.empty());
+
+    search(4, QStringLiteral("青衫客"));
+    select_row(1);
+    QSignalSpy opened(window.get(), &MainWindow::chapter_window_opened);
+    window->result_menu()->actions()[0]->trigger();
+    ASSERT_EQ(opened.count(), 1);
+    auto* chapters = opened.at(0).at(0).value<ChapterWindow*>();
+    ASSERT_NE(chapters, nullptr);
+    EXPECT_EQ(q(env.state->book_name), list->topLevelItem(1)->text(1));
+    EXPECT_EQ(q(env.state->book_author), list->topLevelItem(1)->text(2));
+    EXPECT_EQ(q(env.state->book_link), list->topLevelItem(1)->text(3));
+    ASSERT_TRUE(wait_until([&] { return !chapters->is_loading(); }));
+    const auto books = demo_sites().library().search(g("青衫客"));
+    EXPECT_EQ(chapters->row_count(), books[1]->chapter_count);
+}
+
+TEST_F(MainWindowTest, BookDetailsOfEverySource)
+{
+    const demo::DemoBook& book = *demo_sites().library().find(102);
+    const demo::DemoLibrary& library = demo_sites().library();
+    for (int source = 1; source <= 8; ++source) {
+        SCOPED_TRACE(source);
+        search(source, q(book.title));
+        ASSERT_EQ(list->topLevelItemCount(), 1);
+        select_row(0);
+        prompter.messages.clear();
+        env.state->details_title = g("earlier");
+        QSignalSpy opened(window.get(), &MainWindow::details_window_opened);
+        window->result_menu()->actions()[1]->trigger();
+        ASSERT_TRUE(wait_until([&] { return !window->is_busy(); }));
+        if (source == 2) {
+            ASSERT_EQ(prompter.messages.size(), 1u);
+            EXPECT_EQ(prompter.messages[0].text, QStringLiteral("暂不支持！"));
+            EXPECT_EQ(prompter.messages[0].icon, MessageIcon::information);
+            EXPECT_EQ(prompter.messages[0].title, QStringLiteral("系统提示"));
+            EXPECT_EQ(opened.count(), 0);
+            EXPECT_EQ(env.state->details_title, g("earlier")); // left as it was
+            continue;
+        }
+        EXPECT_TRUE(prompter.messages.empty());
+        ASSERT_EQ(opened.count(), 1);
+        EXPECT_EQ(env.state->details_title, book.title);
+        EXPECT_EQ(env.state->details_author, book.author);
+        EXPECT_EQ(env.state->details_update_time, book.update_time);
+        EXPECT_EQ(env.state->details_latest_chapter,
+                  library.chapter_name(book, book.chapter_count));
+        EXPECT_EQ(env.state->details_status, source == 5 ? std::string() : book.status);
+        EXPECT_FALSE(env.state->details_description.empty());
+        EXPECT_FALSE(env.state->details_cover_url.empty());
+        auto* details = opened.at(0).at(0).value<DetailsWindow*>();
+        ASSERT_NE(details, nullptr);
+        EXPECT_EQ(details->details(), env.state->details());
+        ASSERT_TRUE(wait_until([&] { return !details->cover_pending(); }));
+        EXPECT_FALSE(details->cover_label()->pixmap().isNull());
+        details->close();
+    }
+}
+
+TEST_F(MainWindowTest, DetailsNeverShowAnotherBook)
+{
+    search(6, QStringLiteral("青衫客"));
+    ASSERT_GE(list->topLevelItemCount(), 2);
+    select_row(0);
+    window->show_book_details();
+    ASSERT_TRUE(wait_until([&] { return !window->is_busy(); }));
+    EXPECT_EQ(q(env.state->details_title), list->topLevelItem(0)->text(1));
+
+    // The second book's page cannot be had: nothing of the first book may remain.
+    demo_sites().set_faults_on_all_pages(true);
+    demo::FaultRates always;
+    always.http_500 = 1;
+    demo_sites().set_fault_rates(always);
+    select_row(1);
+    QSignalSpy opened(window.get(), &MainWindow::details_window_opened);
+    window->show_book_details();
+    ASSERT_TRUE(wait_until([&] { return !window->is_busy(); }));
+    demo_sites().clear_faults();
+    demo_sites().set_faults_on_all_pages(false);
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(env.state->details(), BookDetails{});
+    EXPECT_EQ(opened.at(0).at(0).value<DetailsWindow*>()->details(), BookDetails{});
+}
+
+TEST_F(MainWindowTest, CopyLinkPutsTheRowsLinkOnTheClipboard)
+{
+    search(7, QStringLiteral("青衫客"));
+    select_row(2);
+    window->result_menu()->actions()[2]->trigger();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), list->topLevelItem(2)->text(3));
+    EXPECT_FALSE(QGuiApplication::clipboard()->text().isEmpty());
+
+    list->clearSelection();
+    window->copy_link();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString());
+
+    ASSERT_EQ(prompter.messages.size(), 2u);
+    for (const ShownMessage& m : prompter.messages) {
+        EXPECT_EQ(m.text, QStringLiteral("链接复制成功，可在浏览器中打开！"));
+        EXPECT_EQ(m.icon, MessageIcon::information);
+        EXPECT_EQ(m.title, QStringLiteral("系统提示"));
+        EXPECT_EQ(m.buttons, QMessageBox::Ok);
+    }
+}
+
+TEST(MessageBoxPrompterTest, ShowsSiteTextsAsPlainText)
+{
+    MessageBoxPrompter prompter;
+    const std::string text = g("<b>粗体</b><img src=\"http://127.0.0.1:1/x.png\">");
+    QMessageBox* seen = nullptr;
+    QString seen_text;
+    Qt::TextFormat seen_format = Qt::AutoText;
+    QTimer::singleShot(0, [&] {
+        seen = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (seen != nullptr) {
+            seen_text = seen->text();
+            seen_format = seen->textFormat();
+            seen->button(QMessageBox::No)->click();
+        }
+    });
+    const auto answer = prompter.prompt(nullptr, Message{text, MessageIcon::question, g("系统提示")},
+                                        QMessageBox::Yes | QMessageBox::No);
+    ASSERT_NE(seen, nullptr);
+    EXPECT_EQ(seen_format, Qt::PlainText);
+    EXPECT_EQ(seen_text, q(text));
+    EXPECT_EQ(answer, QMessageBox::No);
+}
+
+} // namespace
+} // namespace tovani::ui::test
