@@ -19,13 +19,18 @@ namespace {
 
 constexpr std::size_t file_name_limit = 255; // bytes of a UTF-8 name on Linux file systems
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
-bool is_gbk_lead(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
-bool is_gbk_trail(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+bool is_gbk_lead(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
+bool is_gbk_trail(unsigned char b) {
+    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
 
-std::string_view trim_blanks(std::string_view s)
-{
+std::string_view trim_blanks(std::string_view s) {
     while (!s.empty() && is_blank(s.front()))
         s.remove_prefix(1);
     while (!s.empty() && is_blank(s.back()))
@@ -35,8 +40,7 @@ std::string_view trim_blanks(std::string_view s)
 
 // Profile names match without regard to surrounding blanks and ASCII letter case; the second
 // byte of a two-byte character is never folded.
-std::string fold_name(std::string_view name)
-{
+std::string fold_name(std::string_view name) {
     name = trim_blanks(name);
     std::string out(name);
     for (std::size_t i = 0; i < out.size(); ++i) {
@@ -50,8 +54,7 @@ std::string fold_name(std::string_view name)
 }
 
 // Longest prefix of `text` of at most `limit` bytes that does not end inside a character.
-std::size_t gbk_prefix_length(std::string_view text, std::size_t limit)
-{
+std::size_t gbk_prefix_length(std::string_view text, std::size_t limit) {
     std::size_t i = 0;
     while (i < text.size()) {
         const std::size_t step =
@@ -65,10 +68,17 @@ std::size_t gbk_prefix_length(std::string_view text, std::size_t limit)
 
 // Characters that a file name may not hold on Linux ("/") or on the Windows and FAT file
 // systems that desktops are often synced or copied to.
-bool is_refused_in_file_name(char c)
-{
+bool is_refused_in_file_name(char c) {
     switch (c) {
-    case '/': case '\\': case ':': case '*': case '?': case '"': case '<': case '>': case '|':
+    case '/':
+    case '\\':
+    case ':':
+    case '*':
+    case '?':
+    case '"':
+    case '<':
+    case '>':
+    case '|':
         return true;
     default:
         return false;
@@ -76,8 +86,7 @@ bool is_refused_in_file_name(char c)
 }
 
 // Each character of GBK `name` either kept, or replaced so that it is allowed in a file name.
-std::string clean_name_characters(std::string_view name)
-{
+std::string clean_name_characters(std::string_view name) {
     std::string out;
     out.reserve(name.size());
     for (std::size_t i = 0; i < name.size(); ++i) {
@@ -104,24 +113,23 @@ std::string clean_name_characters(std::string_view name)
     return out;
 }
 
-std::size_t utf8_length(std::string_view gbk_text) { return to_utf8(gbk_text).size(); }
+std::size_t utf8_length(std::string_view gbk_text) {
+    return to_utf8(gbk_text).size();
+}
 
-std::string with_trailing_slash(std::string_view folder)
-{
+std::string with_trailing_slash(std::string_view folder) {
     std::string out(folder);
     if (!out.empty() && out.back() != '/')
         out += '/';
     return out;
 }
 
-const std::string& download_folder_name()
-{
+const std::string& download_folder_name() {
     static const std::string name = gbk("小说下载");
     return name;
 }
 
-std::string book_stem(std::string_view book_name, std::string_view author)
-{
+std::string book_stem(std::string_view book_name, std::string_view author) {
     std::string stem(book_name);
     stem += "  ";
     stem += author;
@@ -130,11 +138,12 @@ std::string book_stem(std::string_view book_name, std::string_view author)
 
 // ---- file helpers ----
 
-std::string system_path(std::string_view gbk_path) { return to_utf8(gbk_path); }
+std::string system_path(std::string_view gbk_path) {
+    return to_utf8(gbk_path);
+}
 
 // The whole file at a path already in the file system's encoding; see read_file.
-bool read_system_file(const std::string& path, std::string& bytes)
-{
+bool read_system_file(const std::string& path, std::string& bytes) {
     bytes.clear();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -162,8 +171,7 @@ bool read_system_file(const std::string& path, std::string& bytes)
     return ok;
 }
 
-bool write_all(int fd, std::string_view bytes)
-{
+bool write_all(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0) {
@@ -178,14 +186,12 @@ bool write_all(int fd, std::string_view bytes)
 
 // ---- desktop lookup ----
 
-std::string env(const char* name)
-{
+std::string env(const char* name) {
     const char* value = std::getenv(name);
     return value != nullptr ? std::string(value) : std::string();
 }
 
-std::string home_folder()
-{
+std::string home_folder() {
     std::string home = env("HOME");
     if (!home.empty())
         return home;
@@ -201,8 +207,7 @@ std::string home_folder()
 
 // A value of user-dirs.dirs: "$HOME/..." or an absolute path, in double quotes with shell
 // escapes. Empty when the value is neither.
-std::string user_dirs_value(std::string_view raw, const std::string& home)
-{
+std::string user_dirs_value(std::string_view raw, const std::string& home) {
     raw = trim_blanks(raw);
     std::string value;
     if (raw.size() >= 2 && raw.front() == '"') {
@@ -227,8 +232,7 @@ std::string user_dirs_value(std::string_view raw, const std::string& home)
     return {};
 }
 
-std::string desktop_from_user_dirs(const std::string& home)
-{
+std::string desktop_from_user_dirs(const std::string& home) {
     std::string config = env("XDG_CONFIG_HOME");
     if (config.empty() || config.front() != '/') {
         if (home.empty())
@@ -258,8 +262,7 @@ std::string desktop_from_user_dirs(const std::string& home)
     return desktop;
 }
 
-std::string profile_value(std::string_view raw)
-{
+std::string profile_value(std::string_view raw) {
     std::string_view value = trim_blanks(raw);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
@@ -269,8 +272,7 @@ std::string profile_value(std::string_view raw)
 
 } // namespace
 
-std::string desktop_folder()
-{
+std::string desktop_folder() {
     const std::string home = home_folder();
     std::string desktop = env("XDG_DESKTOP_DIR");
     if (!desktop.empty())
@@ -284,8 +286,7 @@ std::string desktop_folder()
     return utf8_to_text(with_trailing_slash(desktop));
 }
 
-std::string safe_file_name(std::string_view name, std::string_view extension)
-{
+std::string safe_file_name(std::string_view name, std::string_view extension) {
     std::string stem = clean_name_characters(name);
     const std::string ext = clean_name_characters(extension);
     const std::size_t ext_length = utf8_length(ext);
@@ -311,21 +312,18 @@ std::string safe_file_name(std::string_view name, std::string_view extension)
     return result;
 }
 
-std::string download_folder(std::string_view base_folder)
-{
+std::string download_folder(std::string_view base_folder) {
     return with_trailing_slash(base_folder) + download_folder_name();
 }
 
 std::string progress_file_path(std::string_view base_folder, std::string_view book_name,
-                               std::string_view author)
-{
+                               std::string_view author) {
     return download_folder(base_folder) + "/" +
            safe_file_name(book_stem(book_name, author), ".ini");
 }
 
 std::string chapter_file_path(std::string_view base_folder, int number,
-                              std::string_view chapter_name)
-{
+                              std::string_view chapter_name) {
     static const std::string open_bracket = gbk("【");
     static const std::string close_bracket = gbk("】");
     std::string stem = open_bracket + std::to_string(number) + close_bracket;
@@ -334,53 +332,47 @@ std::string chapter_file_path(std::string_view base_folder, int number,
 }
 
 std::string book_file_path(std::string_view base_folder, std::string_view book_name,
-                           std::string_view author)
-{
+                           std::string_view author) {
     return download_folder(base_folder) + "/" +
            safe_file_name(book_stem(book_name, author), ".txt");
 }
 
-std::string download_folder() { return download_folder(desktop_folder()); }
+std::string download_folder() {
+    return download_folder(desktop_folder());
+}
 
-std::string progress_file_path(std::string_view book_name, std::string_view author)
-{
+std::string progress_file_path(std::string_view book_name, std::string_view author) {
     return progress_file_path(desktop_folder(), book_name, author);
 }
 
-std::string chapter_file_path(int number, std::string_view chapter_name)
-{
+std::string chapter_file_path(int number, std::string_view chapter_name) {
     return chapter_file_path(desktop_folder(), number, chapter_name);
 }
 
-std::string book_file_path(std::string_view book_name, std::string_view author)
-{
+std::string book_file_path(std::string_view book_name, std::string_view author) {
     return book_file_path(desktop_folder(), book_name, author);
 }
 
-const std::string& chapter_names_section()
-{
+const std::string& chapter_names_section() {
     static const std::string name = gbk("章节名字");
     return name;
 }
 
-const std::string& chapter_links_section()
-{
+const std::string& chapter_links_section() {
     static const std::string name = gbk("章节链接");
     return name;
 }
 
 // ---- ProgressFile ----
 
-bool ProgressFile::load(std::string_view path)
-{
+bool ProgressFile::load(std::string_view path) {
     std::string bytes;
     const bool ok = read_file(path, bytes);
     parse(bytes);
     return ok;
 }
 
-void ProgressFile::parse(std::string_view text)
-{
+void ProgressFile::parse(std::string_view text) {
     headers_.assign(1, std::string());
     sections_.assign(1, Section{});
     section_index_.clear();
@@ -411,8 +403,7 @@ void ProgressFile::parse(std::string_view text)
     }
 }
 
-std::string ProgressFile::text() const
-{
+std::string ProgressFile::text() const {
     std::string out;
     for (std::size_t s = 0; s < sections_.size(); ++s) {
         if (s > 0) {
@@ -427,23 +418,22 @@ std::string ProgressFile::text() const
     return out;
 }
 
-bool ProgressFile::save(std::string_view path) const { return write_file(path, text()); }
+bool ProgressFile::save(std::string_view path) const {
+    return write_file(path, text());
+}
 
-ProgressFile::Section* ProgressFile::find_section(std::string_view name)
-{
+ProgressFile::Section* ProgressFile::find_section(std::string_view name) {
     const auto it = section_index_.find(fold_name(name));
     return it == section_index_.end() ? nullptr : &sections_[it->second];
 }
 
-const ProgressFile::Section* ProgressFile::find_section(std::string_view name) const
-{
+const ProgressFile::Section* ProgressFile::find_section(std::string_view name) const {
     const auto it = section_index_.find(fold_name(name));
     return it == section_index_.end() ? nullptr : &sections_[it->second];
 }
 
 void ProgressFile::set(std::string_view section_name, std::string_view key,
-                       std::string_view value)
-{
+                       std::string_view value) {
     if (sections_.empty()) {
         headers_.assign(1, std::string());
         sections_.assign(1, Section{});
@@ -474,8 +464,7 @@ void ProgressFile::set(std::string_view section_name, std::string_view key,
     section->keys.emplace(folded_key, at);
 }
 
-std::string ProgressFile::get(std::string_view section_name, std::string_view key) const
-{
+std::string ProgressFile::get(std::string_view section_name, std::string_view key) const {
     const Section* section = find_section(section_name);
     if (section == nullptr)
         return {};
@@ -486,26 +475,22 @@ std::string ProgressFile::get(std::string_view section_name, std::string_view ke
     return profile_value(std::string_view(line).substr(line.find('=') + 1));
 }
 
-void ProgressFile::set_entry(int number, std::string_view name, std::string_view link)
-{
+void ProgressFile::set_entry(int number, std::string_view name, std::string_view link) {
     const std::string key = std::to_string(number);
     set(chapter_names_section(), key, name);
     set(chapter_links_section(), key, link);
 }
 
-std::string ProgressFile::entry_name(int number) const
-{
+std::string ProgressFile::entry_name(int number) const {
     return get(chapter_names_section(), std::to_string(number));
 }
 
-std::string ProgressFile::entry_link(int number) const
-{
+std::string ProgressFile::entry_link(int number) const {
     return get(chapter_links_section(), std::to_string(number));
 }
 
 bool write_progress_entry(std::string_view path, int number, std::string_view name,
-                          std::string_view link)
-{
+                          std::string_view link) {
     ProgressFile file;
     if (!file.load(path))
         return false; // never overwrite a file that is there but unreadable
@@ -513,8 +498,7 @@ bool write_progress_entry(std::string_view path, int number, std::string_view na
     return file.save(path);
 }
 
-std::string read_progress_entry(std::string_view path, std::string_view section, int number)
-{
+std::string read_progress_entry(std::string_view path, std::string_view section, int number) {
     ProgressFile file;
     file.load(path);
     return file.get(section, std::to_string(number));
@@ -522,8 +506,7 @@ std::string read_progress_entry(std::string_view path, std::string_view section,
 
 // ---- files ----
 
-bool create_directory(std::string_view path)
-{
+bool create_directory(std::string_view path) {
     if (path.empty())
         return false;
     const std::filesystem::path folder(system_path(path));
@@ -532,15 +515,14 @@ bool create_directory(std::string_view path)
     return std::filesystem::is_directory(folder, error);
 }
 
-bool write_file(std::string_view path, std::string_view bytes)
-{
+bool write_file(std::string_view path, std::string_view bytes) {
     static std::atomic<unsigned> serial{0};
     const std::string target = system_path(path);
     if (target.empty())
         return false;
     const std::size_t slash = target.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string(".")
-                                                          : target.substr(0, slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
     // A short hidden name beside the target, so the rename stays within one file system.
     std::string temporary;
     int fd = -1;
@@ -562,13 +544,11 @@ bool write_file(std::string_view path, std::string_view bytes)
     return true;
 }
 
-bool read_file(std::string_view path, std::string& bytes)
-{
+bool read_file(std::string_view path, std::string& bytes) {
     return read_system_file(system_path(path), bytes);
 }
 
-bool delete_file(std::string_view path)
-{
+bool delete_file(std::string_view path) {
     return ::unlink(system_path(path).c_str()) == 0 || errno == ENOENT;
 }
 

@@ -15,8 +15,7 @@
 namespace tovani {
 namespace {
 
-std::int64_t now_ms()
-{
+std::int64_t now_ms() {
     using namespace std::chrono;
     return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
@@ -26,12 +25,9 @@ std::int64_t now_ms()
 class Event {
 public:
     Event(bool manual_reset, bool initially_set)
-        : manual_(manual_reset), signalled_(initially_set)
-    {
-    }
+        : manual_(manual_reset), signalled_(initially_set) {}
 
-    void set()
-    {
+    void set() {
         signalled_.store(true);
         // A waiter registers before it checks the flag, so either it sees the flag or we see it.
         if (waiters_.load() > 0) {
@@ -46,8 +42,7 @@ public:
     void reset() { signalled_.store(false); }
 
     // True when signalled within timeout_ms (negative: no limit); an auto-reset event is taken.
-    bool wait(int timeout_ms = -1)
-    {
+    bool wait(int timeout_ms = -1) {
         if (take())
             return true;
         if (timeout_ms == 0)
@@ -67,16 +62,14 @@ public:
         return got;
     }
 
-    void close()
-    {
+    void close() {
         std::lock_guard lock(mutex_);
         closed_ = true;
         cv_.notify_all();
     }
 
 private:
-    bool take()
-    {
+    bool take() {
         if (manual_)
             return signalled_.load();
         bool expected = true;
@@ -107,8 +100,7 @@ struct Packet {
 class TaskQueue {
 public:
     // False when the queue has been closed.
-    bool push(Packet&& packet)
-    {
+    bool push(Packet&& packet) {
         bool wake;
         {
             std::lock_guard lock(mutex_);
@@ -127,8 +119,7 @@ public:
 
     // Takes the oldest packet, waiting at most timeout_ms (negative: no limit).
     // False when the wait ran out or the queue is closed.
-    bool pop(Packet& out, int timeout_ms)
-    {
+    bool pop(Packet& out, int timeout_ms) {
         std::unique_lock lock(mutex_);
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeout_ms, 0));
@@ -158,8 +149,7 @@ public:
     }
 
     // Drops every packet and fails every later push and pop; returns the tasks dropped.
-    int close()
-    {
+    int close() {
         std::vector<Packet> dropped;
         int tasks = 0;
         {
@@ -177,16 +167,14 @@ public:
 
 private:
     // Called with the lock held: whether to wake a sleeper for the packets waiting.
-    bool claim_wake_up()
-    {
+    bool claim_wake_up() {
         if (count_ == 0 || sleepers_ == 0 || waking_ > 0)
             return false;
         ++waking_;
         return true;
     }
 
-    void grow()
-    {
+    void grow() {
         std::vector<Packet> bigger(std::max<std::size_t>(64, ring_.size() * 2));
         for (std::size_t i = 0; i < count_; ++i)
             bigger[i] = std::move(ring_[(head_ + i) & (ring_.size() - 1)]);
@@ -223,9 +211,9 @@ struct PoolRun {
     Event task_done{false, false};     // after every task
     Event gate{true, true};            // reset = paused
     Event monitor_done{true, false};
-    Event wound_down{true, false}; // the last worker has torn the run down
-    std::atomic<bool> accepting{true}; // false: workers leave at their next dequeue
-    std::atomic<bool> live{true};      // false once a stop or a rollback began
+    Event wound_down{true, false};      // the last worker has torn the run down
+    std::atomic<bool> accepting{true};  // false: workers leave at their next dequeue
+    std::atomic<bool> live{true};       // false once a stop or a rollback began
     std::atomic<bool> abandoned{false}; // rolled back by start: the pool state is not ours
     std::atomic<int> thread_count{0};
     std::atomic<int> started_count{0}; // workers ever started in this run
@@ -250,8 +238,7 @@ namespace {
 using detail::PoolCore;
 using detail::PoolRun;
 
-void grow_if_needed(PoolCore& core, PoolRun& run)
-{
+void grow_if_needed(PoolCore& core, PoolRun& run) {
     const int threads = run.thread_count.load();
     if (threads < core.max_threads.load() &&
         run.busy_count.load() + run.queued_count.load() > threads)
@@ -259,8 +246,7 @@ void grow_if_needed(PoolCore& core, PoolRun& run)
 }
 
 // The last worker out closes the run and returns the pool to idle.
-void tear_down(PoolCore& core, PoolRun& run)
-{
+void tear_down(PoolCore& core, PoolRun& run) {
     run.queued_count.fetch_sub(run.port.close());
     run.live.store(false);
     run.task_done.close();
@@ -273,8 +259,7 @@ void tear_down(PoolCore& core, PoolRun& run)
 }
 
 void worker_loop(const std::shared_ptr<PoolCore>& core, const std::shared_ptr<PoolRun>& run,
-                 bool added)
-{
+                 bool added) {
     run->thread_count.fetch_add(1);
     run->started_count.fetch_add(1);
     if (core->state.load() != ThreadPool::stopping)
@@ -309,8 +294,7 @@ void worker_loop(const std::shared_ptr<PoolCore>& core, const std::shared_ptr<Po
         tear_down(*core, *run);
 }
 
-void monitor_loop(const std::shared_ptr<PoolCore>& core, const std::shared_ptr<PoolRun>& run)
-{
+void monitor_loop(const std::shared_ptr<PoolCore>& core, const std::shared_ptr<PoolRun>& run) {
     run->need_thread.wait();
     int failures = 0;
     while (run->live.load() && core->state.load() == ThreadPool::running) {
@@ -318,9 +302,8 @@ void monitor_loop(const std::shared_ptr<PoolCore>& core, const std::shared_ptr<P
         if (threads < core->max_threads.load() &&
             run->busy_count.load() + run->queued_count.load() > threads) {
             const int started_before = run->started_count.load();
-            const bool made = core->launcher(
-                [core, run] { worker_loop(core, run, true); },
-                static_cast<std::size_t>(core->stack_size.load()));
+            const bool made = core->launcher([core, run] { worker_loop(core, run, true); },
+                                             static_cast<std::size_t>(core->stack_size.load()));
             if (made) {
                 failures = 0;
                 // One thread at a time: wait until it has started, or the wait runs out. The
@@ -345,8 +328,7 @@ void monitor_loop(const std::shared_ptr<PoolCore>& core, const std::shared_ptr<P
     run->monitor_done.set();
 }
 
-int start_stack_size(std::optional<int> bytes)
-{
+int start_stack_size(std::optional<int> bytes) {
     if (!bytes || *bytes == 0)
         return 0;
     if (*bytes < 8192)
@@ -356,8 +338,7 @@ int start_stack_size(std::optional<int> bytes)
 
 } // namespace
 
-bool launch_thread(std::function<void()> body, std::size_t stack_size)
-{
+bool launch_thread(std::function<void()> body, std::size_t stack_size) {
     if (stack_size == 0) {
         try {
             std::thread(std::move(body)).detach();
@@ -391,8 +372,7 @@ bool launch_thread(std::function<void()> body, std::size_t stack_size)
     return ok;
 }
 
-ThreadPool::ThreadPool(ThreadLauncher launcher) : core_(std::make_shared<PoolCore>())
-{
+ThreadPool::ThreadPool(ThreadLauncher launcher) : core_(std::make_shared<PoolCore>()) {
     core_->launcher = launcher ? std::move(launcher) : ThreadLauncher(launch_thread);
     // A closed, empty run stands in until the first start, so the counters always have a home.
     core_->run = std::make_shared<PoolRun>();
@@ -400,12 +380,13 @@ ThreadPool::ThreadPool(ThreadLauncher launcher) : core_(std::make_shared<PoolCor
     core_->run->port.close();
 }
 
-ThreadPool::~ThreadPool() { destroy(); }
+ThreadPool::~ThreadPool() {
+    destroy();
+}
 
 bool ThreadPool::start(std::optional<int> thread_count, std::optional<int> max_threads,
                        std::optional<int> idle_timeout_ms, const MessagePump& pump,
-                       std::optional<int> stack_size)
-{
+                       std::optional<int> stack_size) {
     PoolCore& core = *core_;
     int expected = idle;
     if (!core.state.compare_exchange_strong(expected, starting))
@@ -469,8 +450,7 @@ bool ThreadPool::start(std::optional<int> thread_count, std::optional<int> max_t
     return false;
 }
 
-bool ThreadPool::stop(int mode, int timeout_ms, const MessagePump& pump)
-{
+bool ThreadPool::stop(int mode, int timeout_ms, const MessagePump& pump) {
     PoolCore& core = *core_;
     int expected = running;
     if (!core.state.compare_exchange_strong(expected, stopping))
@@ -523,51 +503,46 @@ bool ThreadPool::stop(int mode, int timeout_ms, const MessagePump& pump)
     return true;
 }
 
-void ThreadPool::destroy() { stop(discard_and_return); }
+void ThreadPool::destroy() {
+    stop(discard_and_return);
+}
 
-bool ThreadPool::pause()
-{
+bool ThreadPool::pause() {
     if (state() != running)
         return false;
     core_->run->gate.reset();
     return true;
 }
 
-bool ThreadPool::resume()
-{
+bool ThreadPool::resume() {
     if (state() != running)
         return false;
     core_->run->gate.set();
     return true;
 }
 
-bool ThreadPool::wait_resumed(int timeout_ms)
-{
+bool ThreadPool::wait_resumed(int timeout_ms) {
     if (state() != running)
         return false;
     std::shared_ptr<PoolRun> run = core_->run;
     return run->gate.wait(timeout_ms);
 }
 
-bool ThreadPool::post_task(TaskRoutine routine, int first_arg, int second_arg)
-{
+bool ThreadPool::post_task(TaskRoutine routine, int first_arg, int second_arg) {
     if (routine == nullptr)
         return false;
     return post_packet(Task(routine), first_arg, second_arg);
 }
 
-bool ThreadPool::post_task(Task task, int first_arg, int second_arg)
-{
+bool ThreadPool::post_task(Task task, int first_arg, int second_arg) {
     return post_packet(std::move(task), first_arg, second_arg);
 }
 
-bool ThreadPool::post_task_address(std::uintptr_t routine, int first_arg, int second_arg)
-{
+bool ThreadPool::post_task_address(std::uintptr_t routine, int first_arg, int second_arg) {
     return post_task(reinterpret_cast<TaskRoutine>(routine), first_arg, second_arg);
 }
 
-bool ThreadPool::post_packet(Task&& task, int first_arg, int second_arg)
-{
+bool ThreadPool::post_packet(Task&& task, int first_arg, int second_arg) {
     PoolCore& core = *core_;
     if (core.state.load() != running || !task)
         return false;
@@ -582,8 +557,7 @@ bool ThreadPool::post_packet(Task&& task, int first_arg, int second_arg)
     return true;
 }
 
-bool ThreadPool::wait_task_done(int timeout_ms, const MessagePump& pump)
-{
+bool ThreadPool::wait_task_done(int timeout_ms, const MessagePump& pump) {
     if (state() != running)
         return false;
     std::shared_ptr<PoolRun> run = core_->run;
@@ -600,30 +574,41 @@ bool ThreadPool::wait_task_done(int timeout_ms, const MessagePump& pump)
     }
 }
 
-bool ThreadPool::signal_task_done()
-{
+bool ThreadPool::signal_task_done() {
     if (state() != running)
         return false;
     core_->run->task_done.set();
     return true;
 }
 
-int ThreadPool::idle_count() const
-{
+int ThreadPool::idle_count() const {
     const PoolRun& run = *core_->run;
     return run.thread_count.load() - run.busy_count.load();
 }
 
-int ThreadPool::busy_count() const { return core_->run->busy_count.load(); }
-int ThreadPool::queued_count() const { return core_->run->queued_count.load(); }
-int ThreadPool::thread_count() const { return core_->run->thread_count.load(); }
-int ThreadPool::max_threads() const { return core_->max_threads.load(); }
-int ThreadPool::idle_timeout_ms() const { return core_->idle_timeout_ms.load(); }
-int ThreadPool::stack_size() const { return core_->stack_size.load(); }
-int ThreadPool::state() const { return core_->state.load(); }
+int ThreadPool::busy_count() const {
+    return core_->run->busy_count.load();
+}
+int ThreadPool::queued_count() const {
+    return core_->run->queued_count.load();
+}
+int ThreadPool::thread_count() const {
+    return core_->run->thread_count.load();
+}
+int ThreadPool::max_threads() const {
+    return core_->max_threads.load();
+}
+int ThreadPool::idle_timeout_ms() const {
+    return core_->idle_timeout_ms.load();
+}
+int ThreadPool::stack_size() const {
+    return core_->stack_size.load();
+}
+int ThreadPool::state() const {
+    return core_->state.load();
+}
 
-bool ThreadPool::is_all_done() const
-{
+bool ThreadPool::is_all_done() const {
     const PoolRun& run = *core_->run;
     // Queued first: a task leaving the queue is already busy, so it is seen in one of the two.
     if (run.queued_count.load() != 0)
@@ -631,23 +616,20 @@ bool ThreadPool::is_all_done() const
     return run.busy_count.load() == 0;
 }
 
-void ThreadPool::set_max_threads(int n)
-{
+void ThreadPool::set_max_threads(int n) {
     if (state() != running)
         return;
     core_->max_threads.store(std::max(n, 1));
     grow_if_needed(*core_, *core_->run);
 }
 
-void ThreadPool::set_idle_timeout(int ms)
-{
+void ThreadPool::set_idle_timeout(int ms) {
     if (state() != running)
         return;
     core_->idle_timeout_ms.store(std::max(ms, 100));
 }
 
-void ThreadPool::set_stack_size(int bytes)
-{
+void ThreadPool::set_stack_size(int bytes) {
     if (state() != running)
         return;
     core_->stack_size.store(bytes != 0 && bytes < 8192 ? 8192 : bytes - bytes % 8192);

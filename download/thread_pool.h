@@ -101,9 +101,8 @@ public:
     bool post_task(TaskRoutine routine, int first_arg = 0, int second_arg = 0);
     bool post_task(Task task, int first_arg = 0, int second_arg = 0);
     template <class F>
-        requires std::is_invocable_v<F&, int, int>
-    bool post_task(F&& task, int first_arg = 0, int second_arg = 0)
-    {
+    requires std::is_invocable_v<F&, int, int>
+    bool post_task(F&& task, int first_arg = 0, int second_arg = 0) {
         return post_task(Task(std::forward<F>(task)), first_arg, second_arg);
     }
     /// The same with the routine given as an address (0 is refused).

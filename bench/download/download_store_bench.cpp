@@ -11,17 +11,16 @@
 
 namespace {
 
-tovani::ProgressFile book_of(int chapters)
-{
+tovani::ProgressFile book_of(int chapters) {
     const std::string name = tovani::gbk("第一千二百三十四章 风起云涌");
     tovani::ProgressFile file;
     for (int i = 1; i <= chapters; ++i)
-        file.set_entry(i, name, "https://www.example.com/book/12345/" + std::to_string(i) + ".html");
+        file.set_entry(i, name,
+                       "https://www.example.com/book/12345/" + std::to_string(i) + ".html");
     return file;
 }
 
-void BM_ProgressFileBuild(benchmark::State& state)
-{
+void BM_ProgressFileBuild(benchmark::State& state) {
     const int chapters = static_cast<int>(state.range(0));
     for (auto _ : state) {
         std::string text = book_of(chapters).text();
@@ -31,8 +30,7 @@ void BM_ProgressFileBuild(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * chapters);
 }
 
-void BM_ProgressFileReadEveryEntry(benchmark::State& state)
-{
+void BM_ProgressFileReadEveryEntry(benchmark::State& state) {
     const int chapters = static_cast<int>(state.range(0));
     tovani::ProgressFile file;
     file.parse(book_of(chapters).text());
@@ -48,8 +46,7 @@ void BM_ProgressFileReadEveryEntry(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * chapters);
 }
 
-void BM_ChapterFilePath(benchmark::State& state)
-{
+void BM_ChapterFilePath(benchmark::State& state) {
     const std::string name = tovani::gbk("第一千二百三十四章 风起云涌");
     for (auto _ : state) {
         std::string path = tovani::chapter_file_path("/home/reader/Desktop/", 1234, name);
@@ -60,5 +57,8 @@ void BM_ChapterFilePath(benchmark::State& state)
 } // namespace
 
 BENCHMARK(BM_ProgressFileBuild)->RangeMultiplier(4)->Range(1000, 64000)->Complexity(benchmark::oN);
-BENCHMARK(BM_ProgressFileReadEveryEntry)->RangeMultiplier(4)->Range(1000, 64000)->Complexity(benchmark::oN);
+BENCHMARK(BM_ProgressFileReadEveryEntry)
+    ->RangeMultiplier(4)
+    ->Range(1000, 64000)
+    ->Complexity(benchmark::oN);
 BENCHMARK(BM_ChapterFilePath);

@@ -12,9 +12,7 @@ namespace {
 void empty_task(int, int) {}
 
 // Posts state.range(1) tasks to a pool of state.range(0) workers and waits until all have run.
-template <class Post>
-void run_batch(benchmark::State& state, Post post)
-{
+template <class Post> void run_batch(benchmark::State& state, Post post) {
     const int workers = static_cast<int>(state.range(0));
     const int tasks = static_cast<int>(state.range(1));
     tovani::ThreadPool pool;
@@ -32,13 +30,11 @@ void run_batch(benchmark::State& state, Post post)
     pool.stop();
 }
 
-void BM_EmptyRoutines(benchmark::State& state)
-{
+void BM_EmptyRoutines(benchmark::State& state) {
     run_batch(state, [](tovani::ThreadPool& pool, int i) { pool.post_task(empty_task, i); });
 }
 
-void BM_EmptyCapturingLambdas(benchmark::State& state)
-{
+void BM_EmptyCapturingLambdas(benchmark::State& state) {
     int sink = 0;
     run_batch(state, [&sink](tovani::ThreadPool& pool, int i) {
         pool.post_task([&sink](int, int) { benchmark::DoNotOptimize(&sink); }, i);

@@ -24,21 +24,18 @@ namespace fs = std::filesystem;
 // spell it alike.
 class TempFolder : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         char pattern[] = "/tmp/tovani-store-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         std::error_code ignored;
         fs::remove_all(dir_, ignored);
     }
     // GBK path of `gbk_name` inside the folder.
     std::string path(const std::string& gbk_name) const { return dir_ + "/" + gbk_name; }
-    std::vector<std::string> entries() const
-    {
+    std::vector<std::string> entries() const {
         std::vector<std::string> names;
         for (const auto& e : fs::directory_iterator(dir_))
             names.push_back(e.path().filename().string());
@@ -50,8 +47,7 @@ protected:
 
 // ---- names and paths ----
 
-TEST(DownloadPaths, AreBuiltUnderTheBaseFolder)
-{
+TEST(DownloadPaths, AreBuiltUnderTheBaseFolder) {
     const std::string book = gbk("书"), author = gbk("某人"), chapter = gbk("第七章");
     struct Case {
         const char* what;
@@ -76,8 +72,7 @@ TEST(DownloadPaths, AreBuiltUnderTheBaseFolder)
     }
 }
 
-TEST(SafeFileName, LeavesOrdinaryNamesAndReplacesWhatAFileSystemRefuses)
-{
+TEST(SafeFileName, LeavesOrdinaryNamesAndReplacesWhatAFileSystemRefuses) {
     struct Case {
         std::string name_utf8;
         std::string extension;
@@ -102,8 +97,7 @@ TEST(SafeFileName, LeavesOrdinaryNamesAndReplacesWhatAFileSystemRefuses)
     }
 }
 
-TEST(SafeFileName, ReplacesBytesThatStartNoGbkCharacter)
-{
+TEST(SafeFileName, ReplacesBytesThatStartNoGbkCharacter) {
     const std::string lone_lead_at_end = "ab\x81";
     const std::string lead_before_ascii_control = "\xB5\x0A";
     const std::string byte_80_and_ff = "\x80x\xFF";
@@ -113,8 +107,7 @@ TEST(SafeFileName, ReplacesBytesThatStartNoGbkCharacter)
     EXPECT_EQ(safe_file_name("\xB5\xDA"), "\xB5\xDA") << "第 stays";
 }
 
-TEST(SafeFileName, CapsTheUtf8NameAt255BytesOnACharacterBoundary)
-{
+TEST(SafeFileName, CapsTheUtf8NameAt255BytesOnACharacterBoundary) {
     const std::string chinese = gbk("章"); // 2 bytes in GBK, 3 in UTF-8
     std::string all_chinese;
     for (int i = 0; i < 150; ++i)
@@ -143,10 +136,15 @@ TEST(SafeFileName, CapsTheUtf8NameAt255BytesOnACharacterBoundary)
     }
 }
 
-TEST(DownloadPaths, HostileNamesStayInsideTheDownloadFolder)
-{
+TEST(DownloadPaths, HostileNamesStayInsideTheDownloadFolder) {
     const std::vector<std::string> hostile = {
-        "../../../.bashrc", "/etc/passwd", "..\\..\\x", "..", ".", "a\nb", std::string(400, '/'),
+        "../../../.bashrc",
+        "/etc/passwd",
+        "..\\..\\x",
+        "..",
+        ".",
+        "a\nb",
+        std::string(400, '/'),
         std::string("zero\0byte", 9),
     };
     const std::string folder = download_folder("/base/");
@@ -166,8 +164,7 @@ TEST(DownloadPaths, HostileNamesStayInsideTheDownloadFolder)
     }
 }
 
-TEST_F(TempFolder, AChapterWithAHostileNameIsWrittenInsideTheFolder)
-{
+TEST_F(TempFolder, AChapterWithAHostileNameIsWrittenInsideTheFolder) {
     ASSERT_TRUE(create_directory(download_folder(dir_)));
     const std::string file = chapter_file_path(dir_, 1, "../../escaped");
     ASSERT_TRUE(write_file(file, "text"));
@@ -184,8 +181,7 @@ TEST_F(TempFolder, AChapterWithAHostileNameIsWrittenInsideTheFolder)
 // Sets or clears environment variables for one test and puts them back afterwards.
 class Environment {
 public:
-    void set(const char* name, std::optional<std::string> value)
-    {
+    void set(const char* name, std::optional<std::string> value) {
         if (!saved_.count(name)) {
             const char* old = std::getenv(name);
             saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
@@ -195,8 +191,7 @@ public:
         else
             unsetenv(name);
     }
-    ~Environment()
-    {
+    ~Environment() {
         for (const auto& [name, value] : saved_) {
             if (value)
                 setenv(name.c_str(), value->c_str(), 1);
@@ -209,8 +204,7 @@ private:
     std::map<std::string, std::optional<std::string>> saved_;
 };
 
-TEST_F(TempFolder, DesktopFolderFollowsTheXdgSettings)
-{
+TEST_F(TempFolder, DesktopFolderFollowsTheXdgSettings) {
     const std::string home = dir_ + "/home";
     const std::string config = dir_ + "/config";
     fs::create_directories(home + "/.config");
@@ -229,16 +223,23 @@ TEST_F(TempFolder, DesktopFolderFollowsTheXdgSettings)
         {"no settings at all", {}, {}, {}, home + "/Desktop/"},
         {"environment first", "/data/Desk", config, "XDG_DESKTOP_DIR=\"$HOME/Other\"\n",
          "/data/Desk/"},
-        {"user-dirs.dirs under XDG_CONFIG_HOME", {}, config,
+        {"user-dirs.dirs under XDG_CONFIG_HOME",
+         {},
+         config,
          "# written by xdg-user-dirs-update\nXDG_DOWNLOAD_DIR=\"$HOME/Downloads\"\n"
          "XDG_DESKTOP_DIR=\"$HOME/桌面\"\n",
          home + "/桌面/"},
-        {"user-dirs.dirs under ~/.config", {}, {}, "XDG_DESKTOP_DIR=\"${HOME}/Schreibtisch\"\r\n",
+        {"user-dirs.dirs under ~/.config",
+         {},
+         {},
+         "XDG_DESKTOP_DIR=\"${HOME}/Schreibtisch\"\r\n",
          home + "/Schreibtisch/"},
-        {"absolute value with slash", {}, config, "XDG_DESKTOP_DIR=\"/srv/desk/\"\n",
-         "/srv/desk/"},
+        {"absolute value with slash", {}, config, "XDG_DESKTOP_DIR=\"/srv/desk/\"\n", "/srv/desk/"},
         {"escaped quote", {}, config, "XDG_DESKTOP_DIR=\"$HOME/a\\\"b\"\n", home + "/a\"b/"},
-        {"relative value is ignored", {}, config, "XDG_DESKTOP_DIR=\"Desktop2\"\n",
+        {"relative value is ignored",
+         {},
+         config,
+         "XDG_DESKTOP_DIR=\"Desktop2\"\n",
          home + "/Desktop/"},
         {"relative XDG_CONFIG_HOME is ignored", {}, "relative/config", {}, home + "/Desktop/"},
     };
@@ -257,8 +258,7 @@ TEST_F(TempFolder, DesktopFolderFollowsTheXdgSettings)
     }
 }
 
-TEST_F(TempFolder, DesktopOverloadsBuildUnderTheDesktop)
-{
+TEST_F(TempFolder, DesktopOverloadsBuildUnderTheDesktop) {
     Environment env;
     env.set("XDG_DESKTOP_DIR", dir_);
     EXPECT_EQ(download_folder(), download_folder(dir_ + "/"));
@@ -269,8 +269,7 @@ TEST_F(TempFolder, DesktopOverloadsBuildUnderTheDesktop)
 
 // ---- progress file ----
 
-TEST(ProgressFile, EntriesAreWrittenInTheIniLayoutWithCrLf)
-{
+TEST(ProgressFile, EntriesAreWrittenInTheIniLayoutWithCrLf) {
     ProgressFile file;
     file.set_entry(1, gbk("第一章"), "http://a/1.html");
     file.set_entry(2, gbk("第二章"), "http://a/2.html");
@@ -282,8 +281,7 @@ TEST(ProgressFile, EntriesAreWrittenInTheIniLayoutWithCrLf)
     EXPECT_EQ(file.get(gbk("没有"), "1"), "");
 }
 
-TEST(ProgressFile, RewritingFewerChaptersReplacesInPlaceAndKeepsTheRest)
-{
+TEST(ProgressFile, RewritingFewerChaptersReplacesInPlaceAndKeepsTheRest) {
     ProgressFile file;
     for (int i = 1; i <= 10; ++i)
         file.set_entry(i, "old" + std::to_string(i), "L" + std::to_string(i));
@@ -299,8 +297,7 @@ TEST(ProgressFile, RewritingFewerChaptersReplacesInPlaceAndKeepsTheRest)
     EXPECT_EQ(file.entry_link(10), "L10");
 }
 
-TEST(ProgressFile, ForeignLinesStayAndNewKeysGoToTheEndOfTheirSection)
-{
+TEST(ProgressFile, ForeignLinesStayAndNewKeysGoToTheEndOfTheirSection) {
     ProgressFile file;
     file.parse("; a comment\r\n[Other]\r\nkeep=this\r\n\r\n[Names]\r\n1=one\r\nno equals sign\r\n"
                "\r\n\r\n[Last]\r\nx=y");
@@ -312,8 +309,7 @@ TEST(ProgressFile, ForeignLinesStayAndNewKeysGoToTheEndOfTheirSection)
     EXPECT_EQ(file.get("other", "KEEP"), "this");
 }
 
-TEST(ProgressFile, ValuesAreReadBackByTheProfileRules)
-{
+TEST(ProgressFile, ValuesAreReadBackByTheProfileRules) {
     struct Case {
         const char* what;
         std::string stored;
@@ -339,8 +335,7 @@ TEST(ProgressFile, ValuesAreReadBackByTheProfileRules)
     }
 }
 
-TEST(ProgressFile, TheReadLimitNeverCutsACharacter)
-{
+TEST(ProgressFile, TheReadLimitNeverCutsACharacter) {
     std::string chinese;
     for (int i = 0; i < 5200; ++i)
         chinese += gbk("章"); // 10400 bytes
@@ -351,8 +346,7 @@ TEST(ProgressFile, TheReadLimitNeverCutsACharacter)
     EXPECT_EQ(back, chinese.substr(0, profile_value_limit - 1));
 }
 
-TEST(ProgressFile, ALineBreakInAValueCannotForgeKeys)
-{
+TEST(ProgressFile, ALineBreakInAValueCannotForgeKeys) {
     ProgressFile file;
     file.set_entry(1, gbk("名字\r\n[章节链接]\r\n5=http://evil/"), "http://good/1");
     EXPECT_EQ(file.entry_link(5), "");
@@ -360,8 +354,7 @@ TEST(ProgressFile, ALineBreakInAValueCannotForgeKeys)
     EXPECT_EQ(file.entry_name(1), gbk("名字  [章节链接]  5=http://evil/"));
 }
 
-TEST_F(TempFolder, ProgressEntriesRoundTripThroughTheFile)
-{
+TEST_F(TempFolder, ProgressEntriesRoundTripThroughTheFile) {
     const std::string ini = path(gbk("书  某人.ini"));
     EXPECT_EQ(read_progress_entry(ini, chapter_names_section(), 1), "") << "no file yet";
     ASSERT_TRUE(write_progress_entry(ini, 1, gbk("一"), "http://x/1"));
@@ -385,8 +378,7 @@ TEST_F(TempFolder, ProgressEntriesRoundTripThroughTheFile)
     EXPECT_EQ(entries().size(), 1u) << "no temporary file left behind";
 }
 
-TEST_F(TempFolder, AnUnreadableProgressFileIsNeverOverwritten)
-{
+TEST_F(TempFolder, AnUnreadableProgressFileIsNeverOverwritten) {
     const std::string ini = path("book.ini");
     ASSERT_TRUE(create_directory(ini)); // something that exists but is no file
     ProgressFile file;
@@ -400,8 +392,7 @@ TEST_F(TempFolder, AnUnreadableProgressFileIsNeverOverwritten)
 
 // ---- files ----
 
-TEST_F(TempFolder, WholeFilesAreWrittenReplacedReadAndDeleted)
-{
+TEST_F(TempFolder, WholeFilesAreWrittenReplacedReadAndDeleted) {
     const std::string file = path(gbk("【1】第一章.txt"));
     static constexpr char raw[] = "GBK \xB5\xDA\0 and zero";
     const std::string binary(raw, sizeof raw - 1);
@@ -425,8 +416,7 @@ TEST_F(TempFolder, WholeFilesAreWrittenReplacedReadAndDeleted)
     EXPECT_EQ(back, "");
 }
 
-TEST_F(TempFolder, FileFailuresAreReported)
-{
+TEST_F(TempFolder, FileFailuresAreReported) {
     EXPECT_FALSE(write_file(path("missing/folder/x.txt"), "x"));
     ASSERT_TRUE(create_directory(path("dir")));
     EXPECT_FALSE(write_file(path("dir"), "x")) << "a folder is in the way";
@@ -444,8 +434,7 @@ TEST_F(TempFolder, FileFailuresAreReported)
     }
 }
 
-TEST_F(TempFolder, CreateDirectoryMakesParentsAndAcceptsAnExistingOne)
-{
+TEST_F(TempFolder, CreateDirectoryMakesParentsAndAcceptsAnExistingOne) {
     const std::string nested = path(gbk("桌面/小说下载"));
     EXPECT_TRUE(create_directory(nested));
     EXPECT_TRUE(fs::is_directory(fs::u8path(dir_ + "/桌面/小说下载")));

@@ -17,9 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 
 // Polls `done` until it holds or `limit` passes; a liveness deadline, not a speed check.
-template <class Pred>
-bool wait_until(Pred done, std::chrono::milliseconds limit = 10s)
-{
+template <class Pred> bool wait_until(Pred done, std::chrono::milliseconds limit = 10s) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
@@ -32,14 +30,12 @@ bool wait_until(Pred done, std::chrono::milliseconds limit = 10s)
 // A door that tasks wait at until the test opens it.
 class Door {
 public:
-    void open()
-    {
+    void open() {
         std::lock_guard lock(mutex_);
         open_ = true;
         cv_.notify_all();
     }
-    void pass()
-    {
+    void pass() {
         std::unique_lock lock(mutex_);
         cv_.wait(lock, [this] { return open_; });
     }
@@ -54,8 +50,7 @@ private:
 struct CountingLauncher {
     std::shared_ptr<std::atomic<int>> alive = std::make_shared<std::atomic<int>>(0);
 
-    ThreadLauncher launcher() const
-    {
+    ThreadLauncher launcher() const {
         return [alive = alive](std::function<void()> body, std::size_t stack) {
             alive->fetch_add(1);
             bool made = launch_thread(
@@ -77,8 +72,7 @@ struct StartCase {
     int want_threads, want_max, want_idle, want_stack;
 };
 
-TEST(ThreadPool, StartNormalisesItsArguments)
-{
+TEST(ThreadPool, StartNormalisesItsArguments) {
     const StartCase cases[] = {
         {"all omitted", {}, {}, {}, {}, 5, 5, 10000, 0},
         {"zero threads", 0, {}, {}, {}, 1, 1, 10000, 0},
@@ -106,8 +100,7 @@ TEST(ThreadPool, StartNormalisesItsArguments)
     }
 }
 
-TEST(ThreadPool, SettersNormaliseAndActOnlyWhileRunning)
-{
+TEST(ThreadPool, SettersNormaliseAndActOnlyWhileRunning) {
     ThreadPool pool;
     pool.set_max_threads(9);
     pool.set_idle_timeout(5000);
@@ -135,8 +128,7 @@ TEST(ThreadPool, SettersNormaliseAndActOnlyWhileRunning)
     EXPECT_TRUE(pool.stop());
 }
 
-TEST(ThreadPool, SecondStartWhileRunningChangesNothing)
-{
+TEST(ThreadPool, SecondStartWhileRunningChangesNothing) {
     ThreadPool pool;
     ASSERT_TRUE(pool.start(3, 6));
     EXPECT_FALSE(pool.start(7, 9));
@@ -148,14 +140,12 @@ TEST(ThreadPool, SecondStartWhileRunningChangesNothing)
 void record_args(int first, int second);
 std::atomic<int> recorded_first{-1};
 std::atomic<int> recorded_second{-1};
-void record_args(int first, int second)
-{
+void record_args(int first, int second) {
     recorded_first = first;
     recorded_second = second;
 }
 
-TEST(ThreadPool, RefusedPostsCountNothing)
-{
+TEST(ThreadPool, RefusedPostsCountNothing) {
     ThreadPool pool;
     EXPECT_FALSE(pool.post_task(record_args, 1, 2)) << "before start";
     EXPECT_EQ(pool.queued_count(), 0);
@@ -173,8 +163,7 @@ TEST(ThreadPool, RefusedPostsCountNothing)
     EXPECT_EQ(pool.queued_count(), 0);
 }
 
-TEST(ThreadPool, EveryFormOfTaskGetsItsArguments)
-{
+TEST(ThreadPool, EveryFormOfTaskGetsItsArguments) {
     ThreadPool pool;
     ASSERT_TRUE(pool.start(2));
     std::atomic<int> lambda_sum{0};
@@ -191,9 +180,7 @@ TEST(ThreadPool, EveryFormOfTaskGetsItsArguments)
         {"routine with arguments omitted", [&] { return pool.post_task(record_args); },
          [] { return recorded_first == 0 && recorded_second == 0; }},
         {"routine by address",
-         [&] {
-             return pool.post_task_address(reinterpret_cast<std::uintptr_t>(&record_args), 3);
-         },
+         [&] { return pool.post_task_address(reinterpret_cast<std::uintptr_t>(&record_args), 3); },
          [] { return recorded_first == 3 && recorded_second == 0; }},
         {"std::function", [&] { return pool.post_task(as_function, 4, 5); },
          [&] { return lambda_sum == 405; }},
@@ -211,8 +198,7 @@ TEST(ThreadPool, EveryFormOfTaskGetsItsArguments)
     EXPECT_TRUE(pool.stop());
 }
 
-TEST(ThreadPool, OneWorkerRunsTasksInPostingOrder)
-{
+TEST(ThreadPool, OneWorkerRunsTasksInPostingOrder) {
     ThreadPool pool;
     ASSERT_TRUE(pool.start(1));
     std::vector<int> order;
@@ -224,8 +210,7 @@ TEST(ThreadPool, OneWorkerRunsTasksInPostingOrder)
         ASSERT_EQ(order[i], i + 1);
 }
 
-TEST(ThreadPool, IsAllDoneNeverMissesATaskInFlight)
-{
+TEST(ThreadPool, IsAllDoneNeverMissesATaskInFlight) {
     ThreadPool pool;
     EXPECT_TRUE(pool.is_all_done()) << "fresh pool";
     ASSERT_TRUE(pool.start(1));
@@ -262,8 +247,7 @@ TEST(ThreadPool, IsAllDoneNeverMissesATaskInFlight)
     EXPECT_TRUE(pool.stop());
 }
 
-TEST(ThreadPool, AThrowingTaskCountsAsDoneAndKeepsItsWorker)
-{
+TEST(ThreadPool, AThrowingTaskCountsAsDoneAndKeepsItsWorker) {
     ThreadPool pool;
     ASSERT_TRUE(pool.start(1));
     ASSERT_TRUE(pool.post_task([](int, int) { throw std::runtime_error("task failed"); }));
@@ -275,17 +259,19 @@ TEST(ThreadPool, AThrowingTaskCountsAsDoneAndKeepsItsWorker)
     EXPECT_TRUE(pool.stop());
 }
 
-TEST(ThreadPool, StopModesDiscardOrFinishAndWaitOrReturn)
-{
+TEST(ThreadPool, StopModesDiscardOrFinishAndWaitOrReturn) {
     struct Case {
         int mode;
         bool returns_at_once;
         int queued_tasks_run;
     };
     const Case cases[] = {
-        {ThreadPool::discard_and_wait, false, 0},  {ThreadPool::finish_and_wait, false, 20},
-        {ThreadPool::discard_and_return, true, 0}, {ThreadPool::finish_and_return, true, 20},
-        {7, false, 0},                             {-1, false, 0},
+        {ThreadPool::discard_and_wait, false, 0},
+        {ThreadPool::finish_and_wait, false, 20},
+        {ThreadPool::discard_and_return, true, 0},
+        {ThreadPool::finish_and_return, true, 20},
+        {7, false, 0},
+        {-1, false, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
@@ -323,8 +309,7 @@ TEST(ThreadPool, StopModesDiscardOrFinishAndWaitOrReturn)
     }
 }
 
-TEST(ThreadPool, PlainStopWaitsForTheRunningTask)
-{
+TEST(ThreadPool, PlainStopWaitsForTheRunningTask) {
     ThreadPool pool;
     ASSERT_TRUE(pool.start(2));
     auto door = std::make_shared<Door>();
@@ -345,8 +330,7 @@ TEST(ThreadPool, PlainStopWaitsForTheRunningTask)
     opener.join();
 }
 
-TEST(ThreadPool, StopWithATimeLimitGivesUpAndThePoolWindsDownLater)
-{
+TEST(ThreadPool, StopWithATimeLimitGivesUpAndThePoolWindsDownLater) {
     ThreadPool pool;
     ASSERT_TRUE(pool.start(2));
     auto door = std::make_shared<Door>();
@@ -366,16 +350,14 @@ TEST(ThreadPool, StopWithATimeLimitGivesUpAndThePoolWindsDownLater)
     EXPECT_TRUE(pool.stop());
 }
 
-TEST(ThreadPool, StopOnAnIdlePoolSucceedsAtOnce)
-{
+TEST(ThreadPool, StopOnAnIdlePoolSucceedsAtOnce) {
     ThreadPool pool;
     EXPECT_TRUE(pool.stop());
     EXPECT_TRUE(pool.stop(ThreadPool::finish_and_wait, 10));
     EXPECT_EQ(pool.state(), ThreadPool::idle);
 }
 
-TEST(ThreadPool, PauseHoldsTasksUntilResumeAndStopReleasesIt)
-{
+TEST(ThreadPool, PauseHoldsTasksUntilResumeAndStopReleasesIt) {
     ThreadPool pool;
     EXPECT_FALSE(pool.pause()) << "not running";
     EXPECT_FALSE(pool.resume());
@@ -413,8 +395,7 @@ TEST(ThreadPool, PauseHoldsTasksUntilResumeAndStopReleasesIt)
     EXPECT_EQ(*ran, 11) << "a finishing stop opens the gate";
 }
 
-TEST(ThreadPool, WaitTaskDoneAndSignalTaskDone)
-{
+TEST(ThreadPool, WaitTaskDoneAndSignalTaskDone) {
     ThreadPool pool;
     EXPECT_FALSE(pool.wait_task_done(0)) << "not running";
     EXPECT_FALSE(pool.signal_task_done());
@@ -434,8 +415,7 @@ TEST(ThreadPool, WaitTaskDoneAndSignalTaskDone)
     EXPECT_TRUE(pool.stop());
 }
 
-TEST(ThreadPool, GrowsOneThreadAtATimeAndAddedThreadsRetire)
-{
+TEST(ThreadPool, GrowsOneThreadAtATimeAndAddedThreadsRetire) {
     ThreadPool* observed = nullptr;
     std::vector<int> threads_at_launch;
     std::mutex launches_mutex;
@@ -480,8 +460,7 @@ TEST(ThreadPool, GrowsOneThreadAtATimeAndAddedThreadsRetire)
     EXPECT_TRUE(pool.stop());
 }
 
-TEST(ThreadPool, StartedWithoutAMaximumItNeverGrows)
-{
+TEST(ThreadPool, StartedWithoutAMaximumItNeverGrows) {
     ThreadPool pool;
     ASSERT_TRUE(pool.start(2));
     auto door = std::make_shared<Door>();
@@ -500,8 +479,7 @@ TEST(ThreadPool, StartedWithoutAMaximumItNeverGrows)
 
 // Succeeds or fails thread creations in the order given; later ones succeed.
 ThreadLauncher scripted_launcher(std::vector<bool> script,
-                                 std::shared_ptr<std::atomic<int>> calls)
-{
+                                 std::shared_ptr<std::atomic<int>> calls) {
     auto shared_script = std::make_shared<std::vector<bool>>(std::move(script));
     return [shared_script, calls](std::function<void()> body, std::size_t stack) {
         const int call = calls->fetch_add(1);
@@ -511,8 +489,7 @@ ThreadLauncher scripted_launcher(std::vector<bool> script,
     };
 }
 
-TEST(ThreadPool, StartToleratesUpToFiveThreadFailuresInARow)
-{
+TEST(ThreadPool, StartToleratesUpToFiveThreadFailuresInARow) {
     // The first launch is the monitor, the rest are workers.
     struct Case {
         const char* what;
@@ -547,12 +524,11 @@ TEST(ThreadPool, StartToleratesUpToFiveThreadFailuresInARow)
     }
 }
 
-TEST(ThreadPool, MonitorLowersTheMaximumAfterFiveFailuresInARow)
-{
+TEST(ThreadPool, MonitorLowersTheMaximumAfterFiveFailuresInARow) {
     auto calls = std::make_shared<std::atomic<int>>(0);
     // Monitor and two workers start; the monitor's first growth fails five times.
-    ThreadPool pool(scripted_launcher({true, true, true, false, false, false, false, false},
-                                      calls));
+    ThreadPool pool(
+        scripted_launcher({true, true, true, false, false, false, false, false}, calls));
     ASSERT_TRUE(pool.start(2, 6));
     auto door = std::make_shared<Door>();
     for (int i = 0; i < 10; ++i)
@@ -563,8 +539,7 @@ TEST(ThreadPool, MonitorLowersTheMaximumAfterFiveFailuresInARow)
     EXPECT_TRUE(pool.stop(ThreadPool::finish_and_wait));
 }
 
-TEST(ThreadPool, RestartsAfterEachStop)
-{
+TEST(ThreadPool, RestartsAfterEachStop) {
     ThreadPool pool;
     auto ran = std::make_shared<std::atomic<int>>(0);
     for (int round = 1; round <= 3; ++round) {
@@ -582,8 +557,7 @@ TEST(ThreadPool, RestartsAfterEachStop)
     }
 }
 
-TEST(ThreadPool, DestroyWhileTasksRunThenFreeThePool)
-{
+TEST(ThreadPool, DestroyWhileTasksRunThenFreeThePool) {
     CountingLauncher threads;
     auto door = std::make_shared<Door>();
     auto started = std::make_shared<std::atomic<int>>(0);
@@ -607,8 +581,7 @@ TEST(ThreadPool, DestroyWhileTasksRunThenFreeThePool)
     EXPECT_LT(*started, 30) << "queued tasks are dropped";
 }
 
-TEST(ThreadPool, DestructorOfARunningPoolLeavesNoThreadBehind)
-{
+TEST(ThreadPool, DestructorOfARunningPoolLeavesNoThreadBehind) {
     CountingLauncher threads;
     {
         ThreadPool pool(threads.launcher());
