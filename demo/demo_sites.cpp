@@ -185,7 +185,9 @@ public:
         });
     }
 
-    void shutdown() override {
+    void shutdown() override { wait_idle(); }
+
+    void wait_idle() {
         std::unique_lock lock(mutex_);
         cv_.wait(lock, [this] { return in_flight_ == 0; });
     }
@@ -468,6 +470,7 @@ struct DemoSites::Impl {
         std::atomic<std::uint64_t> in_flight{0};
         std::atomic<std::uint64_t> peak{0};
         std::atomic<bool> listen_returned{false};
+        std::atomic<ListenerQueue*> queue{nullptr}; ///< owned by the server while it listens
     };
 
     DemoOptions options;
@@ -668,7 +671,11 @@ struct DemoSites::Impl {
                 site.server = std::make_unique<Listener<httplib::Server>>();
             }
             httplib::Server& server = *site.server;
-            server.new_task_queue = [this] { return new ListenerQueue(*workers); };
+            server.new_task_queue = [this, &site]() -> httplib::TaskQueue* {
+                auto* queue = new ListenerQueue(*workers);
+                site.queue = queue;
+                return queue;
+            };
             // SO_REUSEADDR only: a second instance must not share a port taken by the first.
             server.set_socket_options([](socket_t sock) {
                 int yes = 1;
@@ -716,7 +723,37 @@ struct DemoSites::Impl {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
             }
         }
+        warm_up();
         return true;
+    }
+
+    // One request per listener before any client comes, so that cpp-httplib's function-local
+    // statics are made on one worker that then hands its jobs back through our locks. Without
+    // it ThreadSanitizer takes the library's uninstrumented first-use checks for data races.
+    void warm_up() {
+        for (int source = 1; source <= source_count; ++source) {
+            Site& site = sites[static_cast<std::size_t>(source - 1)];
+            httplib::Client client(root(source));
+            client.enable_server_certificate_verification(false);
+            client.Get("/");
+            if (ListenerQueue* queue = site.queue.load()) {
+                queue->wait_idle();
+            }
+        }
+        reset_counts();
+    }
+
+    void reset_counts() {
+        for (Site& site : sites) {
+            for (auto& n : site.by_kind) {
+                n = 0;
+            }
+            for (auto& n : site.faults) {
+                n = 0;
+            }
+            site.total = 0;
+            site.peak = site.in_flight.load();
+        }
     }
 
     void stop() {
@@ -841,17 +878,6 @@ RequestCounts DemoSites::counts(int source) const {
     return c;
 }
 
-void DemoSites::reset_counts() {
-    for (Impl::Site& site : impl_->sites) {
-        for (auto& n : site.by_kind) {
-            n = 0;
-        }
-        for (auto& n : site.faults) {
-            n = 0;
-        }
-        site.total = 0;
-        site.peak = site.in_flight.load();
-    }
-}
+void DemoSites::reset_counts() { impl_->reset_counts(); }
 
 } // namespace tovani::demo
