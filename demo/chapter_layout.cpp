@@ -9,19 +9,18 @@ const ChapterLayout& chapter_layout(int source) {
     // of its replacements leaves a visible tag in the text.
     static const std::array<ChapterLayout, 8> layouts{{
         // 1: the block ends at CR LF TAB TAB before the error-report paragraph.
-        {true, R"(<div id="chaptercontent" class="Readarea ReadAjax_content">)",
+        {R"(<div id="chaptercontent" class="Readarea ReadAjax_content">)",
          "\r\n\t\t<p class=\"readinline\">", "", "", "<br /><br />", "", "", "\r\n\r\n", false},
         // 2: "<br/>" is a line break, "<br>" is dropped.
-        {true, R"(<div id="content">)", "</div>", "", "", "<br/><br>", "", "", "\r\n", true},
+        {R"(<div id="content">)", "</div>", "", "", "<br/><br>", "", "", "\r\n", true},
         // 3: one <p> per paragraph.
-        {false, R"(<div id="content">)", "</div>", "<p>", "</p>", "", "", "\r\n", "", false},
-        {true, R"(<div id="content">)", "</div>", "", "", "<br /><br />", "", "", "\r\n\r\n",
-         false},
-        {false, R"(cp_content">)", "<script", "", "", "<br><br/>", "", "", "\r\n\r\n", false},
-        {true, R"(showtxt">)", "<script", "", "", "<br/><br>", "", "", "\r\n\r\n", true},
-        {false, R"(showtxt">)", R"(<div class="page_chapter">)", "", "", "<br /><br/>", "", "",
-         "\r\n\r\n", true},
-        {false, R"(<div id="content">)", "</div>", "", "", "<br><br />", "", "", "\r\n\r\n",
+        {R"(<div id="content">)", "</div>", "<p>", "</p>", "", "", "\r\n", "", false},
+        {R"(<div id="content">)", "</div>", "", "", "<br /><br />", "", "", "\r\n\r\n", false},
+        {R"(cp_content">)", "<script", "", "", "<br><br/>", "", "", "\r\n\r\n", false},
+        {R"(showtxt">)", "<script", "", "", "<br/><br>", "", "", "\r\n\r\n", true},
+        {R"(showtxt">)", R"(<div class="page_chapter">)", "", "", "<br /><br/><br>", "", "",
+         "\r\n\r\n\r\n", true},
+        {R"(<div id="content">)", "</div>", "", "", "<br><br/><br />", "", "", "\r\n\r\n\r\n",
          true},
     }};
     return layouts[static_cast<std::size_t>(source - 1)];

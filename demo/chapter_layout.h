@@ -8,7 +8,6 @@
 namespace tovani::demo {
 
 struct ChapterLayout {
-    bool utf8 = false;           ///< the chapter page is served in UTF-8 (else GBK)
     std::string_view start_marker; ///< the text block starts right after it
     std::string_view end_marker;   ///< and ends right before it
     // Served around every paragraph, and between two paragraphs.

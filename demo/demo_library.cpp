@@ -23,6 +23,7 @@ struct BookSeed {
 // The bundled catalogue, written for this project. 青衫客 has seven books so that a search for
 // the author runs over several result pages on source 5. 錦 and 誠 have 0x5C as second GBK byte,
 // 東 has 0x7C; 109 has ASCII letters so keyword encodings that escape letters are exercised.
+// clang-format off
 constexpr std::array<BookSeed, 12> catalogue{{
     {101, "青灯夜雨录", "墨池生", "已完结", "2023-11-02 21:15:00", 24,
      {"寒门书生夜读青灯，偶得一卷残书。", "书中所记，竟是百年前一桩悬案的线索。",
@@ -84,6 +85,7 @@ constexpr std::array<const char*, 20> chapter_titles{
     "初入山门", "夜雨孤灯", "東風乍起", "錦書難託", "渡口相逢", "旧账新算", "雪夜访友",
     "城头观星", "誠心問道", "運籌帷幄", "億萬星河", "觸景生情", "江湖夜话", "归途漫漫",
     "竹林听雨", "长街灯火", "古寺钟声", "书院论剑", "荒村客栈", "明月照人"};
+// clang-format on
 
 // splitmix64: a small, fast generator whose sequence depends only on the seed.
 struct Rng {
@@ -94,8 +96,7 @@ struct Rng {
         z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
         return z ^ (z >> 31);
     }
-    template <typename Table>
-    const char* pick(const Table& table) {
+    template <typename Table> const char* pick(const Table& table) {
         return table[static_cast<std::size_t>(next() % table.size())];
     }
     int between(int low, int high) { return low + static_cast<int>(next() % (high - low + 1)); }
@@ -205,7 +206,7 @@ std::string DemoLibrary::chapter_name(const DemoBook& book, int number) const {
 
 std::vector<std::string> DemoLibrary::chapter_paragraphs(const DemoBook& book, int number) const {
     Rng rng = chapter_rng(book.id, number);
-    rng.next(); // the draw chapter_name uses
+    rng.next(); // the first draw of this seed picks the chapter's title
     std::vector<std::string> paragraphs;
     std::string first = rng.pick(subjects_5c);
     first += rng.pick(actions);

@@ -41,7 +41,9 @@ constexpr std::array<const char*, source_count> default_hosts{
     TOVANI_DEFAULT_HOST_1, TOVANI_DEFAULT_HOST_2, TOVANI_DEFAULT_HOST_3, TOVANI_DEFAULT_HOST_4,
     TOVANI_DEFAULT_HOST_5, TOVANI_DEFAULT_HOST_6, TOVANI_DEFAULT_HOST_7, TOVANI_DEFAULT_HOST_8};
 
-bool https_source(int source) { return source == 1 || source == 4 || source == 8; }
+bool https_source(int source) {
+    return source == 1 || source == 4 || source == 8;
+}
 
 // The port of a "host:port" text, or -1.
 int port_of(std::string_view host) {
@@ -91,7 +93,8 @@ bool make_certificate(Certificate& c) {
     X509_set_pubkey(c.cert, c.key);
     X509_NAME* name = X509_get_subject_name(c.cert);
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char*>("Tovani demo sites"), -1, -1, 0);
+                               reinterpret_cast<const unsigned char*>("Tovani demo sites"), -1, -1,
+                               0);
     X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
                                reinterpret_cast<const unsigned char*>("127.0.0.1"), -1, -1, 0);
     X509_set_issuer_name(c.cert, name);
@@ -201,8 +204,7 @@ private:
 
 // Gives access to the listening socket, whose backlog cpp-httplib leaves at 5: too short for
 // fifty clients connecting at once.
-template <typename Base>
-class Listener : public Base {
+template <typename Base> class Listener : public Base {
 public:
     using Base::Base;
     void widen_backlog() {
@@ -227,8 +229,7 @@ int port_of_address(const sockaddr_storage& a) {
 
 // Calls `fn(fd, local_port, peer_port)` for every connected TCP socket of this process.
 // cpp-httplib does not hand the connection's socket to handlers, so this is how one is found.
-template <typename Fn>
-void for_each_connected_socket(Fn fn) {
+template <typename Fn> void for_each_connected_socket(Fn fn) {
     DIR* dir = ::opendir("/proc/self/fd");
     if (dir == nullptr) {
         return;
@@ -242,8 +243,10 @@ void for_each_connected_socket(Fn fn) {
         }
         sockaddr_storage local{}, peer{};
         socklen_t local_len = sizeof local, peer_len = sizeof peer;
-        if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &local_len) != 0 ||
-            ::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peer_len) != 0) {
+        if (::getsockname(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&local), &local_len) !=
+                0 ||
+            ::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &peer_len) !=
+                0) {
             continue;
         }
         if (fn(static_cast<int>(fd), port_of_address(local), port_of_address(peer))) {
@@ -281,9 +284,12 @@ void drop_request_connection(const httplib::Request& req) {
 // --- requests -----------------------------------------------------------------------------
 
 int hex_value(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
     return -1;
 }
 
@@ -310,7 +316,8 @@ std::string query_value(std::string_view query, std::string_view key) {
         const std::string_view pair = query.substr(0, amp);
         const auto eq = pair.find('=');
         if (pair.substr(0, eq) == key) {
-            return eq == std::string_view::npos ? std::string{} : percent_decode(pair.substr(eq + 1));
+            return eq == std::string_view::npos ? std::string{}
+                                                : percent_decode(pair.substr(eq + 1));
         }
         if (amp == std::string_view::npos) {
             break;
@@ -323,7 +330,7 @@ std::string query_value(std::string_view query, std::string_view key) {
 bool valid_utf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
-        const std::size_t extra = c < 0x80 ? 0
+        const std::size_t extra = c < 0x80             ? 0
                                   : (c & 0xE0) == 0xC0 ? 1
                                   : (c & 0xF0) == 0xE0 ? 2
                                   : (c & 0xF8) == 0xF0 ? 3
@@ -436,25 +443,32 @@ Route route_request(int source, const DemoLibrary& library, std::string_view tar
 
 // Host names a client may put in front of our paths; anything else falls back to our own.
 bool plain_host(std::string_view host) {
-    return !host.empty() && host.size() < 256 &&
-           std::all_of(host.begin(), host.end(), [](char c) {
-               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '.' || c == ':' || c == '-' || c == '[' || c == ']';
-           });
+    return !host.empty() && host.size() < 256 && std::all_of(host.begin(), host.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+               c == '.' || c == ':' || c == '-' || c == '[' || c == ']';
+    });
 }
 
 } // namespace
 
 const char* fault_name(Fault fault) {
     switch (fault) {
-    case Fault::none: return "none";
-    case Fault::http_500: return "500";
-    case Fault::http_429: return "429";
-    case Fault::http_503: return "503";
-    case Fault::reset: return "reset";
-    case Fault::truncate: return "truncate";
-    case Fault::stall: return "stall";
-    case Fault::challenge: return "challenge";
+    case Fault::none:
+        return "none";
+    case Fault::http_500:
+        return "500";
+    case Fault::http_429:
+        return "429";
+    case Fault::http_503:
+        return "503";
+    case Fault::reset:
+        return "reset";
+    case Fault::truncate:
+        return "truncate";
+    case Fault::stall:
+        return "stall";
+    case Fault::challenge:
+        return "challenge";
     }
     return "none";
 }
@@ -498,12 +512,12 @@ struct DemoSites::Impl {
 
     explicit Impl(const DemoOptions& o)
         : options(o), library(o.library), workers(std::make_unique<SharedWorkers>(o.max_workers)),
-          latency_ms(o.latency.count()), stall_ms(o.stall_time.count()),
+          stall_ms(o.stall_time.count()),
           all_pages(o.faults_on_all_pages), rates(o.fault_rates), rng(o.seed) {}
 
     std::string root(int source) const {
-        return std::string{https_source(source) ? "https://" : "http://"} + "127.0.0.1:" +
-               std::to_string(sites[static_cast<std::size_t>(source - 1)].port);
+        return std::string{https_source(source) ? "https://" : "http://"} +
+               "127.0.0.1:" + std::to_string(sites[static_cast<std::size_t>(source - 1)].port);
     }
 
     // Sleeps up to `ms`; false when the sites are being stopped.
@@ -593,14 +607,17 @@ struct DemoSites::Impl {
         }
         auto set_page = [&res](const PageBody& page, int status) {
             res.status = status;
-            res.set_content(page.bytes, page.charset.empty() ? "image/png"
-                                                             : "text/html; charset=" + page.charset);
+            res.set_content(page.bytes, page.charset.empty()
+                                            ? "image/png"
+                                            : "text/html; charset=" + page.charset);
         };
         switch (fault) {
         case Fault::http_500:
         case Fault::http_429:
         case Fault::http_503: {
-            const int status = fault == Fault::http_500 ? 500 : fault == Fault::http_429 ? 429 : 503;
+            const int status = fault == Fault::http_500   ? 500
+                               : fault == Fault::http_429 ? 429
+                                                          : 503;
             set_page(error_page(status), status);
             return;
         }
@@ -662,7 +679,7 @@ struct DemoSites::Impl {
             Site& site = sites[static_cast<std::size_t>(source - 1)];
             if (https_source(source)) {
                 auto server = std::make_unique<Listener<httplib::SSLServer>>(certificate.cert,
-                                                                              certificate.key);
+                                                                             certificate.key);
                 if (!server->is_valid()) {
                     return fail("cannot set up TLS for source " + std::to_string(source));
                 }
@@ -735,12 +752,15 @@ struct DemoSites::Impl {
             Site& site = sites[static_cast<std::size_t>(source - 1)];
             httplib::Client client(root(source));
             client.enable_server_certificate_verification(false);
+            client.set_connection_timeout(std::chrono::seconds(5));
+            client.set_read_timeout(std::chrono::seconds(5));
             client.Get("/");
             if (ListenerQueue* queue = site.queue.load()) {
                 queue->wait_idle();
             }
         }
         reset_counts();
+        latency_ms = options.latency.count(); // not before: the warm-up would wait for it
     }
 
     void reset_counts() {
@@ -790,7 +810,9 @@ struct DemoSites::Impl {
 
 DemoSites::DemoSites(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
-DemoSites::~DemoSites() { impl_->stop(); }
+DemoSites::~DemoSites() {
+    impl_->stop();
+}
 
 std::unique_ptr<DemoSites> DemoSites::start(const DemoOptions& options, std::string* error) {
     // A client that goes away mid-answer must not kill the process with SIGPIPE.
@@ -807,11 +829,14 @@ std::unique_ptr<DemoSites> DemoSites::start(const DemoOptions& options, std::str
 }
 
 std::string DemoSites::host(int source) const {
-    return source < 1 || source > source_count ? std::string{} : "127.0.0.1:" + std::to_string(port(source));
+    return source < 1 || source > source_count ? std::string{}
+                                               : "127.0.0.1:" + std::to_string(port(source));
 }
 
 int DemoSites::port(int source) const {
-    return source < 1 || source > source_count ? 0 : impl_->sites[static_cast<std::size_t>(source - 1)].port;
+    return source < 1 || source > source_count
+               ? 0
+               : impl_->sites[static_cast<std::size_t>(source - 1)].port;
 }
 
 std::string DemoSites::site_root(int source) const {
@@ -830,7 +855,9 @@ std::string DemoSites::cover_link(int source, int book_id) const {
     return site_root(source) + cover_path(book_id);
 }
 
-const DemoLibrary& DemoSites::library() const { return impl_->library; }
+const DemoLibrary& DemoSites::library() const {
+    return impl_->library;
+}
 
 void DemoSites::set_latency(std::chrono::milliseconds latency) {
     impl_->latency_ms = latency.count();
@@ -841,9 +868,13 @@ void DemoSites::set_fault_rates(const FaultRates& rates) {
     impl_->rates = rates;
 }
 
-void DemoSites::set_faults_on_all_pages(bool on) { impl_->all_pages = on; }
+void DemoSites::set_faults_on_all_pages(bool on) {
+    impl_->all_pages = on;
+}
 
-void DemoSites::set_stall_time(std::chrono::milliseconds stall) { impl_->stall_ms = stall.count(); }
+void DemoSites::set_stall_time(std::chrono::milliseconds stall) {
+    impl_->stall_ms = stall.count();
+}
 
 void DemoSites::fail_chapter(int book_id, int number, int times, Fault fault, int source) {
     std::lock_guard lock(impl_->fault_mutex);
@@ -878,6 +909,8 @@ RequestCounts DemoSites::counts(int source) const {
     return c;
 }
 
-void DemoSites::reset_counts() { impl_->reset_counts(); }
+void DemoSites::reset_counts() {
+    impl_->reset_counts();
+}
 
 } // namespace tovani::demo

@@ -19,7 +19,8 @@ int main(int argc, char** argv) {
     int stall_ms = static_cast<int>(options.stall_time.count());
     app.add_flag("--free-ports", options.free_ports,
                  "listen on free ports instead of the build's default hosts");
-    app.add_option("--latency-ms", latency_ms, "delay before every answer")->check(CLI::NonNegativeNumber);
+    app.add_option("--latency-ms", latency_ms, "delay before every answer")
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--scale-chapters", options.library.scale_chapters,
                    "chapters of the generated scale book")
         ->check(CLI::Range(1, 1000000));

@@ -41,7 +41,9 @@ const Words& words() {
     return w;
 }
 
-bool utf8_source(int source) { return source == 1 || source == 2 || source == 4 || source == 6; }
+bool utf8_source(int source) {
+    return source == 1 || source == 2 || source == 4 || source == 6;
+}
 
 PageBody finish(int source, std::string gbk_text) {
     if (utf8_source(source)) {
@@ -60,9 +62,13 @@ std::string head(int source, std::string_view title) {
     return t;
 }
 
-std::string id_text(int id) { return std::to_string(id); }
+std::string id_text(int id) {
+    return std::to_string(id);
+}
 
-std::string date_of(const DemoBook& book) { return book.update_time.substr(0, 10); }
+std::string date_of(const DemoBook& book) {
+    return book.update_time.substr(0, 10);
+}
 
 std::string latest_name(const DemoLibrary& library, const DemoBook& book) {
     return library.chapter_name(book, book.chapter_count);
@@ -74,11 +80,20 @@ std::string pager_keyword(std::string_view keyword) {
     std::string out;
     for (char c : keyword) {
         switch (c) {
-        case ' ': out += '+'; break;
-        case '"': out += "%22"; break;
-        case '<': out += "%3C"; break;
-        case '>': out += "%3E"; break;
-        default: out += c;
+        case ' ':
+            out += '+';
+            break;
+        case '"':
+            out += "%22";
+            break;
+        case '<':
+            out += "%3C";
+            break;
+        case '>':
+            out += "%3E";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -156,7 +171,8 @@ std::string search_rows(int source, const DemoLibrary& library, std::string_view
             t += "</a></div>\r\n</div>\r\n";
             break;
         case 7: // name, link and author on one line, the author closing it
-            t += "<div class=\"bookbox\"><div class=\"bookimg\"><img src=\"" + r + cover_path(b->id);
+            t +=
+                "<div class=\"bookbox\"><div class=\"bookimg\"><img src=\"" + r + cover_path(b->id);
             t += "\" /></div><div class=\"bookinfo\"><h4 class=\"bookname\"><a href=\"";
             t += book_path(7, b->id) + "\">" + b->title;
             t += "</a></h4><div class=\"author\">" + b->author + "</div>\r\n";
@@ -238,19 +254,20 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
                       const DemoBook& book) {
     const Words& w = words();
     const std::string r{root};
-    const std::string dt_latest = "<dt>" + w.book_open + book.title + w.book_close + w.latest +
-                                  "</dt>\r\n";
-    const std::string dt_body = "<dt>" + w.book_open + book.title + w.book_close + w.body +
-                                "</dt>\r\n";
-    std::string t = "<div class=\"info\">\r\n<h1>" + book.title + "</h1>\r\n<p>" +
-                    w.author_label + book.author + "</p>\r\n<p>" + w.status_label + book.status +
+    const std::string dt_latest =
+        "<dt>" + w.book_open + book.title + w.book_close + w.latest + "</dt>\r\n";
+    const std::string dt_body =
+        "<dt>" + w.book_open + book.title + w.book_close + w.body + "</dt>\r\n";
+    std::string t = "<div class=\"info\">\r\n<h1>" + book.title + "</h1>\r\n<p>" + w.author_label +
+                    book.author + "</p>\r\n<p>" + w.status_label + book.status +
                     "</p>\r\n</div>\r\n";
     const int count = book.chapter_count;
     switch (source) {
     case 1: // whole page matched, one entry per line
         t += "<div class=\"listmain\">\r\n<dl>\r\n";
         for (int n = 1; n <= count; ++n) {
-            t += dd_entry(chapter_path(1, book.id, n), library.chapter_name(book, n), true) + "\r\n";
+            t +=
+                dd_entry(chapter_path(1, book.id, n), library.chapter_name(book, n), true) + "\r\n";
         }
         t += "</dl>\r\n</div>\r\n";
         break;
@@ -320,7 +337,8 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
         t += "<p>" + w.latest + "<a href=\"" + chapter_path(7, book.id, count) + "\">";
         t += latest_name(library, book) + "</a></p>\r\n<div id=\"list\">\r\n<dl>\r\n";
         for (int n = 1; n <= count; ++n) {
-            t += dd_entry(chapter_path(7, book.id, n), library.chapter_name(book, n), true) + "\r\n";
+            t +=
+                dd_entry(chapter_path(7, book.id, n), library.chapter_name(book, n), true) + "\r\n";
         }
         t += "</dl>\r\n</div>\r\n";
         break;
@@ -349,7 +367,9 @@ std::string chapter_path(int source, int book_id, int number) {
     return book_path(source, book_id) + std::to_string(number) + ".html";
 }
 
-std::string cover_path(int book_id) { return "/cover/" + id_text(book_id) + ".png"; }
+std::string cover_path(int book_id) {
+    return "/cover/" + id_text(book_id) + ".png";
+}
 
 PageBody search_page(int source, const DemoLibrary& library, std::string_view root,
                      std::string_view keyword, int page, int page_size) {
@@ -382,8 +402,8 @@ PageBody search_page(int source, const DemoLibrary& library, std::string_view ro
              w.status_column + "</th>\r\n</tr>\r\n";
         t += search_rows(source, library, root, hits);
         // A second table with a link: only the first table holds results.
-        t += "</table>\r\n<table class=\"footer\"><tr><td><a href=\"" + std::string{root} +
-             "/\">" + w.home + "</a></td></tr></table>\r\n";
+        t += "</table>\r\n<table class=\"footer\"><tr><td><a href=\"" + std::string{root} + "/\">" +
+             w.home + "</a></td></tr></table>\r\n";
         break;
     default: // 1, 6, 7
         t += search_rows(source, library, root, hits);
@@ -398,7 +418,8 @@ PageBody book_page(int source, const DemoLibrary& library, std::string_view root
     std::string title = book.title + "_" + book.author;
     if (source == 3) {
         std::string page = to_utf8(head(3, title) + meta_tags(library, root, 3, book));
-        page += "</head>\r\n<body>\r\n" + book_body(3, library, root, book) + "</body>\r\n</html>\r\n";
+        page +=
+            "</head>\r\n<body>\r\n" + book_body(3, library, root, book) + "</body>\r\n</html>\r\n";
         return {std::move(page), "gbk"};
     }
     std::string t = head(source, title);

@@ -100,8 +100,8 @@ TEST_F(DemoAdaptersTest, ChapterTextsComeOutExactly) {
         for (int id : {105, 108}) {
             const DemoBook& book = *library().find(id);
             for (int n : {1, book.chapter_count}) {
-                SCOPED_TRACE(::testing::Message() << "source " << source << " book " << id
-                                                  << " chapter " << n);
+                SCOPED_TRACE(::testing::Message()
+                             << "source " << source << " book " << id << " chapter " << n);
                 const std::string body = fetch_page(sites_->chapter_link(source, id, n));
                 ASSERT_FALSE(body.empty());
                 EXPECT_TRUE(has_chapter_markers(source, body));

@@ -44,8 +44,9 @@ RawExchange raw_get(int port, const std::string& target) {
     timeval timeout{10, 0};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
-        const std::string request = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                    std::to_string(port) + "\r\nConnection: close\r\n\r\n";
+        const std::string request = "GET " + target +
+                                    " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) +
+                                    "\r\nConnection: close\r\n\r\n";
         ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
         char buffer[4096];
         for (;;) {
@@ -97,7 +98,8 @@ std::unique_ptr<DemoSites> DemoKnobsTest::sites_;
 
 TEST_F(DemoKnobsTest, LatencyDelaysEveryAnswer) {
     sites_->set_latency(300ms);
-    for (const std::string& target : {path_of(sites_->book_link(4, 101)), std::string{"/nothing"}}) {
+    for (const std::string& target :
+         {path_of(sites_->book_link(4, 101)), std::string{"/nothing"}}) {
         const auto start = std::chrono::steady_clock::now();
         const Fetched f = fetch(sites_->site_root(4), target);
         EXPECT_TRUE(f.answered);
@@ -139,9 +141,14 @@ TEST_F(DemoKnobsTest, EachFaultAtRateOneGivesThatFault) {
         {"429", {.http_429 = 1}, Fault::http_429, status_is(429)},
         {"503", {.http_503 = 1}, Fault::http_503, status_is(503)},
         {"reset", {.reset = 1}, Fault::reset, [](const Fetched& f) { EXPECT_FALSE(f.answered); }},
-        {"truncate", {.truncate = 1}, Fault::truncate,
+        {"truncate",
+         {.truncate = 1},
+         Fault::truncate,
          [](const Fetched& f) { EXPECT_FALSE(f.answered); }},
-        {"challenge", {.challenge = 1}, Fault::challenge, [](const Fetched& f) {
+        {"challenge",
+         {.challenge = 1},
+         Fault::challenge,
+         [](const Fetched& f) {
              EXPECT_EQ(f.status, 200);
              EXPECT_FALSE(f.body.empty());
              EXPECT_FALSE(contains_text(f.body, "showtxt\">")); // source 7's start marker

@@ -44,7 +44,7 @@ TEST(DemoLibrary, SearchMatchesTitlesAndAuthorsByEveryTerm) {
         {"青灯", {101}},
         {"長安錦書", {105}},
         {"  東籬閑話　", {108}}, // ASCII and full-width spaces around it
-        {"零号 纪元", {109}},     // two terms, both must match
+        {"零号 纪元", {109}},    // two terms, both must match
         {"零号 冰河", {}},
         {"AI", {109}},
         {"万卷长河", {DemoLibrary::scale_book_id}},

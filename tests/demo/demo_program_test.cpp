@@ -82,7 +82,7 @@ int wait_exit_code(pid_t pid) {
 }
 
 TEST(DemoProgram, PrintsItsHostsServesThemAndStopsOnSigterm) {
-    Child child = spawn_program({"--free-ports", "--scale-chapters", "30", "--latency-ms", "1"});
+    Child child = spawn_program({"--free-ports", "--scale-chapters", "30", "--latency-ms", "50"});
     ASSERT_GT(child.pid, 0);
     const std::vector<std::string> lines = read_lines(child.out, 16);
     ASSERT_EQ(lines.size(), 16u);
@@ -99,7 +99,9 @@ TEST(DemoProgram, PrintsItsHostsServesThemAndStopsOnSigterm) {
         EXPECT_EQ(env_line, "TOVANI_SITE_HOST_" + std::to_string(source) + "=" + host);
 
         const std::string book = source == 2 ? "/biquge_900/" : "/book/900/";
+        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(test::fetch(root, book + "30.html").status, 200);
+        EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
         EXPECT_EQ(test::fetch(root, book + "31.html").status, 404); // --scale-chapters 30
     }
     ::kill(child.pid, SIGTERM);

@@ -22,21 +22,29 @@ using test::fetch;
 using test::Fetched;
 using test::page_text;
 
-bool utf8_page(int source) { return source == 1 || source == 2 || source == 4 || source == 6; }
+bool utf8_page(int source) {
+    return source == 1 || source == 2 || source == 4 || source == 6;
+}
 
 // The search request each source's reader sends, with the keyword encoded its way.
 std::string search_target(int source, std::string_view keyword) {
     const std::string utf8 = url_encode(keyword, true, true);
     switch (source) {
-    case 1: return "/s?q=" + utf8;
-    case 4: return "/searchbook.php?keyword=" + utf8;
-    case 5: return "/s/" + utf8;
-    case 6: return "/search.php?searchkey=" + utf8;
-    case 7: return "/shaopu.php?ie=gbk&q=" + url_encode(keyword, true, false);
+    case 1:
+        return "/s?q=" + utf8;
+    case 4:
+        return "/searchbook.php?keyword=" + utf8;
+    case 5:
+        return "/s/" + utf8;
+    case 6:
+        return "/search.php?searchkey=" + utf8;
+    case 7:
+        return "/shaopu.php?ie=gbk&q=" + url_encode(keyword, true, false);
     case 8:
         return "/modules/article/search.php?searchkey=" + url_encode(keyword, false, false) +
                "&submit=%CB%D1%CB%F7";
-    default: return "/modules/article/search.php?searchkey=" + utf8;
+    default:
+        return "/modules/article/search.php?searchkey=" + utf8;
     }
 }
 
@@ -99,41 +107,50 @@ TEST_F(DemoSitesTest, PagesCarryTheirSourcesMarkersInTheirCharset) {
         std::vector<std::string> markers; // UTF-8 literals
     };
     const std::vector<Row> rows{
-        {1, PageKind::search, {"\"bookname\"><a href=\"", "</a></h4><div class=\"author\">",
-                               "</div><div class=\"uptime\">"}},
+        {1,
+         PageKind::search,
+         {"\"bookname\"><a href=\"", "</a></h4><div class=\"author\">",
+          "</div><div class=\"uptime\">"}},
         {2, PageKind::search, {"<td class=\"odd\"><a href=", "/txt/105.html\">"}},
         {3, PageKind::search, {"odd\"><a href=\"http://", "/book/105\">"}},
         {4, PageKind::search, {"<a href=\"/book/105/\" target=\"_blank\">", "s4\">", "</span>"}},
-        {5, PageKind::search, {results_start, results_end, "conter1\"><a href=\"book/105/\">",
-                               "conter4\">", "<a class=\"c\">"}},
+        {5,
+         PageKind::search,
+         {results_start, results_end, "conter1\"><a href=\"book/105/\">", "conter4\">",
+          "<a class=\"c\">"}},
         {6, PageKind::search, {"bookname\"><a href=\"book/105/\">", "author\">"}},
         {7, PageKind::search, {"bookname\"><a href=\"/book/105/\">", "author\">"}},
-        {8, PageKind::search, {"<table", "<a href=\"https://",
-                               "class=\"odd\" align=\"center\">"}},
+        {8, PageKind::search, {"<table", "<a href=\"https://", "class=\"odd\" align=\"center\">"}},
         {1, PageKind::book, {"<dd><a href =\"/book/105/1.html\">"}},
         {2, PageKind::book, {"正文</dt>", "<dd><a href=\"/biquge_105/1.html\">", "<div class="}},
         {3, PageKind::book, {"正文</dt>", "<dd><a href=\"http://", "<div class="}},
         {4, PageKind::book, {"正文</dt>", "href=\"/book/105/1.html\">", "</a></dd>", "</dl>"}},
-        {5, PageKind::book, {"<div class=\"clc\"><a href=\"/book/105/1.html\">", "ffw\">",
-                             "更新时间：</td><td class=\"tc\">", "最新章节",
-                             "内容简介】</h4><br />"}},
+        {5,
+         PageKind::book,
+         {"<div class=\"clc\"><a href=\"/book/105/1.html\">", "ffw\">",
+          "更新时间：</td><td class=\"tc\">", "最新章节", "内容简介】</h4><br />"}},
         {6, PageKind::book, {"最新章节", "<dd><a href =\"1.html\">"}},
         {7, PageKind::book, {"<dd><a href =\"/book/105/1.html\">"}},
         {8, PageKind::book, {"zjlist", "<a href=\"1.html\">", "</dl>"}},
-        {1, PageKind::chapter, {"<div id=\"chaptercontent\" class=\"Readarea ReadAjax_content\">",
-                                "\r\n\t\t<p class=\"readinline\">", "&nbsp;", "<br />"}},
+        {1,
+         PageKind::chapter,
+         {"<div id=\"chaptercontent\" class=\"Readarea ReadAjax_content\">",
+          "\r\n\t\t<p class=\"readinline\">", "&nbsp;", "<br />"}},
         {2, PageKind::chapter, {"<div id=\"content\">", "</div>", "&nbsp;", "<br/>", "<br>"}},
         {3, PageKind::chapter, {"<div id=\"content\">", "</div>", "&nbsp;", "<p>", "</p>"}},
         {4, PageKind::chapter, {"<div id=\"content\">", "</div>", "&nbsp;", "<br />"}},
         {5, PageKind::chapter, {"cp_content\">", "<script", "&nbsp;", "<br>", "<br/>"}},
         {6, PageKind::chapter, {"showtxt\">", "<script", "&nbsp;", "<br>", "<br/>"}},
-        {7, PageKind::chapter, {"showtxt\">", "<div class=\"page_chapter\">", "&nbsp;", "<br />",
-                                "<br/>"}},
-        {8, PageKind::chapter, {"<div id=\"content\">", "</div>", "&nbsp;", "<br>", "<br />"}},
+        {7,
+         PageKind::chapter,
+         {"showtxt\">", "<div class=\"page_chapter\">", "&nbsp;", "<br />", "<br/>", "<br>"}},
+        {8,
+         PageKind::chapter,
+         {"<div id=\"content\">", "</div>", "&nbsp;", "<br>", "<br/>", "<br />"}},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(::testing::Message() << "source " << row.source << " kind "
-                                          << static_cast<int>(row.kind));
+        SCOPED_TRACE(::testing::Message()
+                     << "source " << row.source << " kind " << static_cast<int>(row.kind));
         std::string target;
         std::string known; // a text every page of this kind shows (GBK)
         switch (row.kind) {
@@ -182,7 +199,8 @@ TEST_F(DemoSitesTest, Source3BookPageHasAUtf8HeadAndAGbkBody) {
     EXPECT_EQ(text_between(details, "og:description\" content=\"", "\"/>"), book.description);
 
     EXPECT_NE(body.find(gbk("正文</dt>")), std::string::npos);
-    EXPECT_NE(body.find(sites_->library().chapter_name(book, book.chapter_count)), std::string::npos);
+    EXPECT_NE(body.find(sites_->library().chapter_name(book, book.chapter_count)),
+              std::string::npos);
 }
 
 TEST_F(DemoSitesTest, KeywordsAreDecodedTheWayEachSourceEncodesThem) {
@@ -227,7 +245,8 @@ TEST_F(DemoSitesTest, Source5SpreadsResultsOverPagesItsPagerLinks) {
     ASSERT_TRUE(links.create(gbk("<a href=#引号(\\S+)#引号>"), pager, true, true, true, true));
     ASSERT_EQ(links.match_count(), 2);
 
-    std::vector<std::vector<int>> pages{titles_in(text_between(first.body, results_start, results_end))};
+    std::vector<std::vector<int>> pages{
+        titles_in(text_between(first.body, results_start, results_end))};
     for (int j = 1; j <= links.match_count(); ++j) {
         const std::string href = links.submatch_text(j, 1);
         EXPECT_TRUE(contains_text(href, keyword)) << "the pager carries the keyword as typed";
@@ -257,7 +276,8 @@ TEST_F(DemoSitesTest, CoversArePngPictures) {
 
     // The absolute cover links on the pages lead to it.
     const Fetched meta = fetch(sites_->site_root(4), path_of(sites_->book_link(4, 104)));
-    const std::string url = text_between(convert_charset(meta.body), "og:image\" content=\"", "\"/>");
+    const std::string url =
+        text_between(convert_charset(meta.body), "og:image\" content=\"", "\"/>");
     EXPECT_EQ(url, sites_->cover_link(4, 104));
 }
 
@@ -267,9 +287,15 @@ TEST_F(DemoSitesTest, UnknownBooksChaptersAndPathsAreNotFound) {
         std::string target;
     };
     const std::vector<Case> cases{
-        {1, "/book/999/"},       {1, "/book/101/0.html"}, {1, "/book/101/25.html"},
-        {1, "/biquge_101/"},     {2, "/book/101/"},       {3, "/book/x/"},
-        {6, "/cover/999.png"},   {8, "/"},                {5, "/search.php?searchkey=a"},
+        {1, "/book/999/"},
+        {1, "/book/101/0.html"},
+        {1, "/book/101/25.html"},
+        {1, "/biquge_101/"},
+        {2, "/book/101/"},
+        {3, "/book/x/"},
+        {6, "/cover/999.png"},
+        {8, "/"},
+        {5, "/search.php?searchkey=a"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(fetch(sites_->site_root(c.source), c.target).status, 404)
