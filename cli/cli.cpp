@@ -61,6 +61,16 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     CLI::App* sites = app.add_subcommand("sites", "show where each book source is configured");
     add_json(sites);
 
+    if (args.size() > 1 && !args[1].empty() && args[1][0] != '-') {
+        try {
+            app.get_subcommand(args[1]);
+        } catch (const CLI::OptionNotFound&) {
+            err << "tovani: unknown command '" << args[1]
+                << "' (commands: search, chapters, details, read, download, sites)\n";
+            return exit_usage;
+        }
+    }
+
     std::vector<const char*> argv;
     for (const auto& a : args) {
         argv.push_back(a.c_str());

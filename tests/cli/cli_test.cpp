@@ -1,0 +1,276 @@
+// The `tovani` command line against the demo library on free loopback ports.
+
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "demo/demo_sites.h"
+#include "download/download_store.h"
+#include "text/encoding.h"
+
+namespace tovani::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+struct CliRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+CliRun run(std::vector<std::string> args) {
+    args.insert(args.begin(), "tovani");
+    std::ostringstream out, err;
+    const int status = run_cli(args, out, err);
+    return {status, out.str(), err.str()};
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        demo::DemoOptions options;
+        options.free_ports = true;
+        options.library.scale_chapters = 200;
+        std::string error;
+        sites_ = demo::DemoSites::start(options, &error).release();
+        ASSERT_NE(sites_, nullptr) << error;
+        point_at_demo();
+    }
+    static void TearDownTestSuite() {
+        delete sites_;
+        sites_ = nullptr;
+    }
+    static void point_at_demo() {
+        for (int s = 1; s <= 8; ++s) {
+            setenv(("TOVANI_SITE_HOST_" + std::to_string(s)).c_str(), sites_->host(s).c_str(), 1);
+        }
+    }
+    void SetUp() override {
+        ASSERT_NE(sites_, nullptr);
+        point_at_demo();
+        sites_->clear_faults();
+        sites_->set_latency(std::chrono::milliseconds(0));
+        out_ = fs::temp_directory_path() /
+               ("tovani-cli-" + std::to_string(getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(out_);
+    }
+    void TearDown() override { fs::remove_all(out_); }
+
+    static demo::DemoSites* sites_;
+    fs::path out_;
+};
+
+demo::DemoSites* CliTest::sites_ = nullptr;
+
+TEST_F(CliTest, SearchFindsTheBookOnEverySource) {
+    for (int s = 1; s <= 8; ++s) {
+        const CliRun r = run({"search", "--source", std::to_string(s), "--json", "星河"});
+        ASSERT_EQ(r.status, exit_ok) << s << r.err;
+        const json rows = json::parse(r.out);
+        ASSERT_EQ(rows.size(), 1u) << s;
+        const json& row = rows[0];
+        EXPECT_EQ(row.size(), 4u);
+        EXPECT_EQ(row["number"], 1);
+        EXPECT_EQ(row["name"], "星河渡舟");
+        EXPECT_EQ(row["author"], "青衫客");
+        EXPECT_EQ(row["link"], to_utf8(sites_->book_link(s, 102))) << s;
+
+        const CliRun table = run({"search", "--source", std::to_string(s), "星河"});
+        EXPECT_EQ(table.status, exit_ok);
+        EXPECT_NE(table.out.find("星河渡舟  青衫客"), std::string::npos) << table.out;
+    }
+}
+
+TEST_F(CliTest, ChaptersReadAndDetails) {
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& book = *lib.find(102);
+    for (int s = 1; s <= 8; ++s) {
+        const std::string link = sites_->book_link(s, 102);
+        const CliRun chapters = run({"chapters", "--source", std::to_string(s), "--json", link});
+        ASSERT_EQ(chapters.status, exit_ok) << s << chapters.err;
+        const json rows = json::parse(chapters.out);
+        ASSERT_EQ(rows.size(), static_cast<std::size_t>(book.chapter_count));
+        EXPECT_EQ(rows[2]["number"], 3);
+        EXPECT_EQ(rows[2]["name"], to_utf8(lib.chapter_name(book, 3)));
+
+        const CliRun read = run({"read", "--source", std::to_string(s), rows[2]["link"]});
+        ASSERT_EQ(read.status, exit_ok) << s << read.err;
+        EXPECT_EQ(read.out, to_utf8(lib.expected_chapter_text(s, book, 3)) + "\n") << s;
+
+        const CliRun details = run({"details", "--source", std::to_string(s), "--name", "星河渡舟",
+                                 "--author", "青衫客", "--json", link});
+        if (s == 2) {
+            EXPECT_EQ(details.status, exit_failure);
+            EXPECT_EQ(details.err, "暂不支持！\n");
+            continue;
+        }
+        ASSERT_EQ(details.status, exit_ok) << s << details.err;
+        const json d = json::parse(details.out);
+        EXPECT_EQ(d.size(), 7u);
+        for (const char* key : {"cover_url", "author", "title", "update_time", "status",
+                                "latest_chapter", "description"}) {
+            EXPECT_TRUE(d.contains(key)) << key;
+        }
+        EXPECT_EQ(d["title"], "星河渡舟") << s;
+        EXPECT_EQ(d["author"], "青衫客") << s;
+        EXPECT_EQ(d["latest_chapter"], to_utf8(lib.chapter_name(book, book.chapter_count))) << s;
+    }
+}
+
+TEST_F(CliTest, FailuresAndUsageErrors) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string err_has;
+    };
+    const std::vector<Case> cases{
+        {{"search", "--source", "9", "x"}, exit_usage, "--source"},
+        {{"search", "--source", "1"}, exit_usage, "keyword"},
+        {{"frobnicate"}, exit_usage, "frobnicate"},
+        {{"download", "--source", "1", "--merge", "--no-merge", "--name", "a", "--author", "b",
+          "x"},
+         exit_usage, "excludes"},
+        {{"search", "--source", "1", "没有这本书"}, exit_failure, "搜索不到！"},
+        {{"chapters", "--source", "5", sites_->site_root(5) + "/book/404/"}, exit_failure,
+         "拉取章节失败！"},
+        {{"read", "--source", "8", sites_->site_root(8) + "/nothing.html"}, exit_failure, ""},
+    };
+    for (const Case& c : cases) {
+        const CliRun r = run(c.args);
+        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << r.err;
+        EXPECT_NE(r.err.find(c.err_has), std::string::npos) << r.err;
+    }
+}
+
+TEST_F(CliTest, UnreachableSiteAndBadConfiguration) {
+    setenv("TOVANI_SITE_HOST_4", "127.0.0.1:1", 1);
+    CliRun r = run({"search", "--source", "4", "星河"});
+    EXPECT_EQ(r.status, exit_failure);
+    EXPECT_EQ(r.err, "搜索不到！\n");
+
+    setenv("TOVANI_SITE_HOST_4", "https://127.0.0.1/x", 1);
+    r = run({"sites"});
+    EXPECT_EQ(r.status, exit_failure);
+    EXPECT_NE(r.err.find("TOVANI_SITE_HOST_4"), std::string::npos) << r.err;
+
+    point_at_demo();
+    r = run({"sites", "--json"});
+    ASSERT_EQ(r.status, exit_ok);
+    const json rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows[0]["root"], sites_->site_root(1));
+    EXPECT_EQ(rows[0]["from"], "environment TOVANI_SITE_HOST_1");
+}
+
+TEST_F(CliTest, DownloadMergesAndReportsFailures) {
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& book = *lib.find(102);
+    const std::string link = sites_->book_link(7, 102);
+    sites_->fail_chapter(102, 4, -1, demo::Fault::http_500, 7);
+    CliRun r = run({"download", "--source", "7", "--threads", "5", "--name", "星河渡舟", "--author",
+                 "青衫客", "--merge", "--out", out_.string(), link});
+    EXPECT_EQ(r.status, exit_failure);
+    EXPECT_NE(r.err.find("failed 1 of " + std::to_string(book.chapter_count)), std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find(to_utf8(lib.chapter_name(book, 4))), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("not merging"), std::string::npos);
+
+    sites_->clear_faults();
+    r = run({"download", "--source", "7", "--threads", "5", "--name", "星河渡舟", "--author",
+             "青衫客", "--merge", "--out", out_.string(), link});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    EXPECT_NE(r.err.find("downloaded 1, already complete " +
+                         std::to_string(book.chapter_count - 1)),
+              std::string::npos)
+        << r.err;
+    const std::string book_file = to_utf8(book_file_path(out_.string(), book.title, book.author));
+    EXPECT_EQ(r.out, book_file + "\n");
+    std::string bytes;
+    ASSERT_TRUE(read_file(utf8_to_text(book_file), bytes));
+    std::string expected;
+    for (int n = 1; n <= book.chapter_count; ++n) {
+        expected += lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(7, book, n) +
+                    "\r\n\r\n";
+    }
+    EXPECT_EQ(bytes, expected);
+}
+
+// The program killed in the middle of a download leaves only whole chapter files; the same
+// command run again fetches the rest and completes the book.
+TEST_F(CliTest, CrashDuringDownloadThenResume) {
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& book = lib.scale_book();
+    const std::string link = sites_->book_link(1, book.id);
+    const std::vector<std::string> args{TOVANI_CLI_PATH, "download", "--source", "1",
+                                        "--threads", "4", "--name", "万卷长河", "--author",
+                                        "造书匠", "--no-merge", "--out", out_.string(), link};
+    sites_->set_latency(std::chrono::milliseconds(15));
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        std::vector<char*> argv;
+        for (const auto& a : args) {
+            argv.push_back(const_cast<char*>(a.c_str()));
+        }
+        argv.push_back(nullptr);
+        (void)!freopen("/dev/null", "w", stdout);
+        (void)!freopen("/dev/null", "w", stderr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    const fs::path folder = out_ / to_utf8(gbk("小说下载"));
+    auto chapter_files = [&] {
+        int n = 0;
+        if (fs::exists(folder)) {
+            for (const auto& e : fs::directory_iterator(folder)) {
+                n += e.path().extension() == ".txt";
+            }
+        }
+        return n;
+    };
+    for (int i = 0; i < 400 && chapter_files() < 20; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const int before = chapter_files();
+    ASSERT_GE(before, 20);
+    ASSERT_LT(before, book.chapter_count);
+    for (int n = 1; n <= book.chapter_count; ++n) {
+        std::string bytes;
+        const std::string path = chapter_file_path(out_.string(), n, lib.chapter_name(book, n));
+        if (fs::exists(to_utf8(path))) {
+            ASSERT_TRUE(read_file(path, bytes));
+            EXPECT_EQ(bytes, lib.expected_chapter_text(1, book, n)) << n;
+        }
+    }
+
+    sites_->set_latency(std::chrono::milliseconds(0));
+    std::vector<std::string> again(args.begin() + 1, args.end());
+    const CliRun r = run(again);
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    EXPECT_NE(r.err.find("already complete " + std::to_string(before)), std::string::npos) << r.err;
+    EXPECT_EQ(chapter_files(), book.chapter_count);
+    for (int n = 1; n <= book.chapter_count; ++n) {
+        std::string bytes;
+        ASSERT_TRUE(read_file(chapter_file_path(out_.string(), n, lib.chapter_name(book, n)), bytes));
+        ASSERT_EQ(bytes, lib.expected_chapter_text(1, book, n)) << n;
+    }
+}
+
+} // namespace
+} // namespace tovani::cli
