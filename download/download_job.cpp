@@ -173,6 +173,8 @@ StartStatus DownloadJob::start(ProgressCallback on_progress) {
     if (!create_directory(s.folder)) {
         return StartStatus::write_failed;
     }
+    // A run that was killed may have left half-written temporaries; they are never renamed.
+    remove_stale_temporary_files(s.folder);
     // An earlier progress file of the same book keeps its other keys.
     if (!s.progress.load(s.progress_path)) {
         return StartStatus::write_failed;

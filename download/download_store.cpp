@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -550,6 +551,29 @@ bool read_file(std::string_view path, std::string& bytes) {
 
 bool delete_file(std::string_view path) {
     return ::unlink(system_path(path).c_str()) == 0 || errno == ENOENT;
+}
+
+int remove_stale_temporary_files(std::string_view folder) {
+    const std::string dir = system_path(folder);
+    std::error_code error;
+    int removed = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+        const std::string name = entry.path().filename().string();
+        // ".tovani-PID-SERIAL.tmp", as write_file names its temporary files.
+        if (name.rfind(".tovani-", 0) != 0 || name.size() < 13 ||
+            name.compare(name.size() - 4, 4, ".tmp") != 0) {
+            continue;
+        }
+        const long pid = std::strtol(name.c_str() + 8, nullptr, 10);
+        // A writer that is still alive may be about to rename its file; leave it alone.
+        if (pid > 0 && (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM)) {
+            continue;
+        }
+        if (::unlink(entry.path().c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
 }
 
 } // namespace tovani

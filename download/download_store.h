@@ -112,5 +112,9 @@ bool write_file(std::string_view path, std::string_view bytes);
 bool read_file(std::string_view path, std::string& bytes);
 /// Removes the file; a missing file is success.
 bool delete_file(std::string_view path);
+/// Removes the temporary files that write_file left in `folder` when its process died before
+/// the rename (a crash or a kill). Files of processes still running are kept. Returns how many
+/// were removed.
+int remove_stale_temporary_files(std::string_view folder);
 
 } // namespace tovani

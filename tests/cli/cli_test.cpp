@@ -265,6 +265,12 @@ TEST_F(CliTest, CrashDuringDownloadThenResume) {
     ASSERT_EQ(r.status, exit_ok) << r.err;
     EXPECT_NE(r.err.find("already complete " + std::to_string(before)), std::string::npos) << r.err;
     EXPECT_EQ(chapter_files(), book.chapter_count);
+    // Only the chapter files and the progress file are left: no temporaries of the killed run.
+    int others = 0;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        others += e.path().extension() != ".txt";
+    }
+    EXPECT_EQ(others, 1);
     for (int n = 1; n <= book.chapter_count; ++n) {
         std::string bytes;
         ASSERT_TRUE(read_file(chapter_file_path(out_.string(), n, lib.chapter_name(book, n)), bytes));

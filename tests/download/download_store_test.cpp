@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -442,6 +443,21 @@ TEST_F(TempFolder, CreateDirectoryMakesParentsAndAcceptsAnExistingOne) {
     ASSERT_TRUE(write_file(path("plain"), "x"));
     EXPECT_FALSE(create_directory(path("plain"))) << "a file is in the way";
     EXPECT_FALSE(create_directory(""));
+}
+
+// A killed run leaves its temporary files behind; the next run removes those of dead
+// processes and keeps those of live ones (they may still be renamed).
+TEST_F(TempFolder, StaleTemporaryFilesOfDeadWritersAreRemoved) {
+    const std::string dead = ".tovani-999999999-3.tmp"; // above any pid the kernel hands out
+    const std::string alive = ".tovani-" + std::to_string(getpid()) + "-4.tmp";
+    for (const std::string& name : {dead, alive, std::string(".tovani-notes.txt")}) {
+        ASSERT_TRUE(write_file(path(name), "half"));
+    }
+    EXPECT_EQ(remove_stale_temporary_files(dir_), 1);
+    auto names = entries();
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{alive, ".tovani-notes.txt"}));
+    EXPECT_EQ(remove_stale_temporary_files(dir_ + "/missing"), 0);
 }
 
 } // namespace
