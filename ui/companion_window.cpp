@@ -4,6 +4,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QRadialGradient>
+#include <QWindow>
 
 namespace tovani::ui {
 
@@ -74,6 +75,21 @@ void CompanionWindow::follow_size()
     }
 }
 
+void CompanionWindow::watch_native_window()
+{
+    QWindow* native = owner_->windowHandle();
+    if (native == nullptr || native == watched_window_) {
+        return;
+    }
+    // The window system may still place the owner after it is shown (frame margins, a window
+    // manager's placement) without a move or resize event reaching the widget.
+    watched_window_ = native;
+    connect(native, &QWindow::xChanged, this, &CompanionWindow::follow_position);
+    connect(native, &QWindow::yChanged, this, &CompanionWindow::follow_position);
+    connect(native, &QWindow::widthChanged, this, &CompanionWindow::follow_size);
+    connect(native, &QWindow::heightChanged, this, &CompanionWindow::follow_size);
+}
+
 bool CompanionWindow::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == owner_) {
@@ -85,6 +101,7 @@ bool CompanionWindow::eventFilter(QObject* watched, QEvent* event)
             follow_size();
             break;
         case QEvent::Show:
+            watch_native_window();
             if (sized_) {
                 setGeometry(owner_->geometry());
                 show();

@@ -5,6 +5,8 @@
 #include <QPixmap>
 #include <QWidget>
 
+class QWindow;
+
 namespace tovani::ui {
 
 /// The decorative picture, drawn once on first use (a gradient with soft shapes).
@@ -26,10 +28,12 @@ protected:
 private:
     void follow_position();
     void follow_size();
+    void watch_native_window();
 
     QWidget* owner_;
     int alpha_;
     bool sized_ = false;
+    QWindow* watched_window_ = nullptr;
 };
 
 } // namespace tovani::ui

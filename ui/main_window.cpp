@@ -50,6 +50,19 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter, QWidget* parent)
     setWindowTitle(QStringLiteral("Tovani小说下载器    By:Wexlo    V1.3"));
     companion_ = new CompanionWindow(this, 80);
 
+    // The list is made first so it leads the tab order: it, not the search box, takes the
+    // focus when the window opens, and the hint stays visible.
+    list_ = make_report_list(this, {{QStringLiteral("序号"), 80},
+                                    {QStringLiteral("书名"), 280},
+                                    {QStringLiteral("作者"), 280},
+                                    {QStringLiteral("链接"), 230}});
+    list_->setObjectName(QStringLiteral("超级列表框1"));
+    list_->setGeometry(0, 48, 875, 440);
+    list_->setFont(hei_font(20));
+    list_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(list_, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint&) { menu_->popup(QCursor::pos()); });
+
     edit_ = new QLineEdit(this);
     edit_->setObjectName(QStringLiteral("编辑框1"));
     edit_->setGeometry(136, 8, 528, 40);
@@ -69,17 +82,6 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter, QWidget* parent)
                         QStringLiteral("书源四"), QStringLiteral("书源五"), QStringLiteral("书源六"),
                         QStringLiteral("书源七"), QStringLiteral("书源八")});
     sources_->setCurrentIndex(1);
-
-    list_ = make_report_list(this, {{QStringLiteral("序号"), 80},
-                                    {QStringLiteral("书名"), 280},
-                                    {QStringLiteral("作者"), 280},
-                                    {QStringLiteral("链接"), 230}});
-    list_->setObjectName(QStringLiteral("超级列表框1"));
-    list_->setGeometry(0, 48, 875, 440);
-    list_->setFont(hei_font(20));
-    list_->setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(list_, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint&) { menu_->popup(QCursor::pos()); });
 
     by_label_ = new QLabel(QStringLiteral("By:Wexlo"), this);
     by_label_->setObjectName(QStringLiteral("标签1"));

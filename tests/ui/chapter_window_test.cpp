@@ -36,12 +36,7 @@ protected:
     }
     void TearDown() override
     {
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        for (QWidget* w : windows) {
-            if (w->parentWidget() == nullptr) {
-                delete w;
-            }
-        }
+        delete_windows();
         // Workers of a cancelled download finish on their own; let them before the next test.
         EXPECT_TRUE(wait_until([&] { return env.state->pool.is_all_done(); }, 30000));
     }

@@ -20,12 +20,7 @@ class CompanionTest : public ::testing::Test {
 protected:
     void TearDown() override
     {
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        for (QWidget* w : windows) {
-            if (w->parentWidget() == nullptr) {
-                delete w;
-            }
-        }
+        delete_windows();
     }
     StateOnDemo env;
     RecordingPrompter prompter;
@@ -56,7 +51,7 @@ TEST_F(CompanionTest, MainCompanionFollowsItsOwner)
     QApplication::setActiveWindow(&window);
     ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     EXPECT_TRUE(companion->isVisible());
-    EXPECT_EQ(companion->geometry(), window.geometry());
+    EXPECT_TRUE(wait_until([&] { return companion->geometry() == window.geometry(); }, 2000));
     EXPECT_EQ(QApplication::activeWindow(), &window); // the companion took no focus
 
     const QRect places[] = {{120, 90, 880, 540}, {300, 200, 640, 480}, {10, 20, 1000, 700}};

@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
+#include <QContextMenuEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
@@ -48,17 +49,14 @@ protected:
     void TearDown() override
     {
         window.reset();
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        for (QWidget* w : windows) {
-            if (w->parentWidget() == nullptr) {
-                delete w;
-            }
-        }
+        delete_windows();
     }
 
     // Types `keyword` into the box (as the user would, leaving the placeholder first).
     void type(const QString& keyword)
     {
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         edit->setFocus();
         ASSERT_TRUE(wait_until([&] { return edit->hasFocus(); }));
         edit->setText(keyword);
@@ -122,7 +120,11 @@ TEST_F(MainWindowTest, HasTheWindowsControlsAndMenu)
     EXPECT_NE(env.state->hotkey_id, 0);
 
     // A right click on the list pops the menu up.
-    QTest::mouseClick(list->viewport(), Qt::RightButton, {}, QPoint(20, 20));
+    QSignalSpy requested(list, &QWidget::customContextMenuRequested);
+    QContextMenuEvent right_click(QContextMenuEvent::Mouse, QPoint(20, 20),
+                                  list->viewport()->mapToGlobal(QPoint(20, 20)));
+    QApplication::sendEvent(list->viewport(), &right_click);
+    EXPECT_EQ(requested.count(), 1);
     EXPECT_TRUE(wait_until([&] { return window->result_menu()->isVisible(); }));
     window->result_menu()->hide();
 }
@@ -279,6 +281,7 @@ TEST_F(MainWindowTest, EnterWithThePlaceholderClearsTheListAndFetchesNothing)
 {
     search(1, QStringLiteral("青衫客"));
     ASSERT_GT(list->topLevelItemCount(), 0);
+    type(QString());
     list->setFocus();
     ASSERT_TRUE(wait_until([&] { return window->placeholder_shown(); }));
     demo_sites().reset_counts();

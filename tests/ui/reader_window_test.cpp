@@ -36,12 +36,7 @@ protected:
     }
     void TearDown() override
     {
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        for (QWidget* w : windows) {
-            if (w->parentWidget() == nullptr) {
-                delete w;
-            }
-        }
+        delete_windows();
     }
 
     // Opens the chapter window on the book and a reader on row `row`.

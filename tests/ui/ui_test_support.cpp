@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPointer>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -32,12 +33,7 @@ public:
     }
     void TearDown() override
     {
-        const QWidgetList windows = QApplication::topLevelWidgets();
-        for (QWidget* w : windows) {
-            if (w->parentWidget() == nullptr) {
-                delete w;
-            }
-        }
+        delete_windows();
         app_.reset();
     }
 
@@ -119,6 +115,19 @@ StateOnDemo::StateOnDemo() : state(std::make_unique<AppState>(demo_site_table())
 QString StateOnDemo::download_folder() const
 {
     return folder.path() + QStringLiteral("/小说下载");
+}
+
+void delete_windows()
+{
+    QList<QPointer<QWidget>> windows;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->parentWidget() == nullptr) {
+            windows.append(w);
+        }
+    }
+    for (const QPointer<QWidget>& w : windows) {
+        delete w.data();
+    }
 }
 
 std::string read_bytes(const QString& path)

@@ -59,6 +59,9 @@ struct StateOnDemo {
     QString download_folder() const;
 };
 
+/// Deletes every top-level window that has no parent (those deleted along the way are skipped).
+void delete_windows();
+
 /// Reads a whole file (bytes).
 std::string read_bytes(const QString& path);
 
