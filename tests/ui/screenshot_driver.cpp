@@ -102,7 +102,7 @@ int run(const QString& out)
     auto* main_window = new ui::MainWindow(state, prompter);
     main_window->show();
     QApplication::setActiveWindow(main_window);
-    main_window->findChild<QComboBox*>(QStringLiteral("组合框1"))->setCurrentIndex(1);
+    main_window->findChild<QComboBox*>(QStringLiteral("组合框1"))->setCurrentIndex(0);
     auto* edit = main_window->findChild<QLineEdit*>(QStringLiteral("编辑框1"));
     edit->setFocus();
     wait_until([&] { return edit->hasFocus(); }, 2000);
