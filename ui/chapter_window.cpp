@@ -11,6 +11,7 @@
 
 #include <mutex>
 
+#include "download/thread_pool.h"
 #include "sources/chapter_list.h"
 #include "text/encoding.h"
 #include "ui/app_state.h"
@@ -211,6 +212,12 @@ void ChapterWindow::start_download()
 {
     if (job_ != nullptr || loading_) {
         return; // one download per window at a time
+    }
+    if (state_.pool.state() != ThreadPool::idle) {
+        // Another window's download holds the one pool; nothing is written for this book.
+        prompter_.inform(this, ui_message("已有下载正在进行，请等它结束后再试！",
+                                          MessageIcon::error));
+        return;
     }
     button_->setEnabled(false);
 

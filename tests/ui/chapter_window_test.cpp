@@ -116,6 +116,52 @@ TEST_F(ChapterWindowTest, ListsTheBooksChaptersAndOffersTheThreadCounts)
     EXPECT_FALSE(child<QTimer>(window, "时钟1")->isActive());
 }
 
+TEST_F(ChapterWindowTest, ListFailuresShowTheirMessages)
+{
+    struct Case {
+        const char* name;
+        int source;
+        std::string link;
+        QString text;
+        MessageIcon icon;
+        QString title;
+        bool closes;
+    };
+    const QString failed = QStringLiteral("拉取章节失败！");
+    const Case cases[] = {
+        {"no chapters, sources 1 to 4", 2, demo_sites().site_root(2) + "/no/such/book/", failed,
+         MessageIcon::information, QStringLiteral("信息："), false},
+        {"no chapters, sources 5 to 8", 6, demo_sites().site_root(6) + "/no/such/book/", failed,
+         MessageIcon::error, QStringLiteral("信息："), false},
+        // Another site's page lacks source 4's chapter-block heading.
+        {"page unsupported", 4, demo_sites().book_link(1, 101),
+         QStringLiteral("怎么说呢，部分小说本身会有乱码的出现，我就不处理了，所以干脆不显示，换个书源试试。"),
+         MessageIcon::information, QStringLiteral("系统提示"), true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        prompter.messages.clear();
+        env.state->selected_source = c.source;
+        env.state->book_link = c.link;
+        QPointer<ChapterWindow> window = new ChapterWindow(*env.state, prompter);
+        window->setAttribute(Qt::WA_DeleteOnClose);
+        window->show();
+        ASSERT_TRUE(wait_until([&] { return window.isNull() || !window->is_loading(); }));
+        ASSERT_EQ(prompter.messages.size(), 1u);
+        EXPECT_EQ(prompter.messages[0].text, c.text);
+        EXPECT_EQ(prompter.messages[0].icon, c.icon);
+        EXPECT_EQ(prompter.messages[0].title, c.title);
+        if (c.closes) {
+            EXPECT_TRUE(wait_until([&] { return window.isNull(); }));
+        } else {
+            QTest::qWait(50);
+            ASSERT_FALSE(window.isNull());
+            EXPECT_EQ(window->row_count(), 0);
+            delete window.data();
+        }
+    }
+}
+
 TEST_F(ChapterWindowTest, ABookWithoutChaptersCannotBeDownloaded)
 {
     env.state->selected_source = 6;
@@ -127,7 +173,6 @@ TEST_F(ChapterWindowTest, ABookWithoutChaptersCannotBeDownloaded)
     window->show();
     ASSERT_TRUE(wait_until([&] { return !window->is_loading(); }));
     ASSERT_EQ(prompter.messages.size(), 1u);
-    EXPECT_EQ(prompter.messages[0].text, QStringLiteral("拉取章节失败！"));
     EXPECT_EQ(window->row_count(), 0);
 
     auto* button = child<QPushButton>(window, "按钮1");
@@ -210,6 +255,34 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
         }
     }
     EXPECT_EQ(env.state->chapter_total, book.chapter_count);
+}
+
+TEST_F(ChapterWindowTest, NoSecondDownloadWhileOneRuns)
+{
+    const demo::DemoBook& book = *demo_sites().library().find(106);
+    ChapterWindow* first = open(1, 106);
+    ChapterWindow* second = open(8, 104);
+    demo_sites().set_latency(std::chrono::milliseconds(200));
+    prompter.answers = {true};
+    QSignalSpy finished(first, &ChapterWindow::download_finished);
+    first->start_download();
+    ASSERT_TRUE(first->is_downloading());
+    first->start_download(); // the same window: ignored while it runs
+
+    auto* button = child<QPushButton>(second, "按钮1");
+    QTest::mouseClick(button, Qt::LeftButton);
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].text, QStringLiteral("已有下载正在进行，请等它结束后再试！"));
+    EXPECT_EQ(prompter.messages[0].icon, MessageIcon::error);
+    EXPECT_TRUE(button->isEnabled());
+    EXPECT_FALSE(second->is_downloading());
+    EXPECT_FALSE(QFile::exists(progress_file(*demo_sites().library().find(104))));
+
+    ASSERT_TRUE(wait_until([&] { return finished.count() == 1; }, 30000));
+    demo_sites().set_latency(std::chrono::milliseconds(0));
+    ASSERT_EQ(prompter.messages.size(), 2u);
+    EXPECT_EQ(prompter.messages[1].text, QStringLiteral("下载完毕，是否整合全部章节！"));
+    EXPECT_FALSE(read_bytes(book_file(book)).empty());
 }
 
 TEST_F(ChapterWindowTest, ReportsFailedChaptersBeforeTheQuestion)
