@@ -126,8 +126,15 @@ int download_command(const CommandOptions& o, Io io) {
     const bool live = isatty(STDERR_FILENO) == 1;
     auto last_line = Clock::now();
     int last_finished = -1;
+    auto last_draw = Clock::now();
     while (!job.check_download_done()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        // A short poll so the end of the download is noticed at once; the display is redrawn
+        // ten times a second.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (Clock::now() - last_draw < std::chrono::milliseconds(100)) {
+            continue;
+        }
+        last_draw = Clock::now();
         const DownloadProgress p = box.get();
         const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
         if (live) {

@@ -54,6 +54,12 @@ struct DownloadJob::Shared {
         return !wake.wait_for(lock, delay, [this] { return cancelled.load(); });
     }
 
+    // The file of chapter `n`, named as at the start of the download.
+    std::string chapter_path(int n) const {
+        return chapter_paths.empty() ? chapter_file_path(base, n, progress.entry_name(n))
+                                     : chapter_paths[static_cast<std::size_t>(n - 1)];
+    }
+
     void run_chapter(int number);
     void report(bool ok, int number);
 };
@@ -250,32 +256,29 @@ MergeResult DownloadJob::merge_chapters() {
         result.error = gbk("章节整合错误！");
         return result;
     }
-    std::string book;
+    // The book is written chapter by chapter into a temporary file that replaces the book file
+    // only when it is whole.
+    AtomicFileWriter book(s.book_path);
     std::string chapter;
     for (int n = 1; n <= total; ++n) {
         const std::string name = s.progress.entry_name(n);
-        const std::string path = s.chapter_paths.empty()
-                                     ? chapter_file_path(s.base, n, name)
-                                     : s.chapter_paths[static_cast<std::size_t>(n - 1)];
         chapter.clear();
-        if (!read_file(path, chapter)) {
-            result.error = gbk("无法读取章节文件：") + path;
+        if (!read_file(s.chapter_path(n), chapter)) {
+            result.error = gbk("无法读取章节文件：") + s.chapter_path(n);
             return result;
         }
-        book += name;
-        book += "\r\n";
-        book += chapter;
-        book += "\r\n\r\n";
+        book.append(name);
+        book.append("\r\n");
+        book.append(chapter);
+        book.append("\r\n\r\n");
     }
-    if (!write_file(s.book_path, book)) {
+    if (!book.commit()) {
         result.error = gbk("无法写入整本书文件：") + s.book_path;
         return result;
     }
     // Only a complete book file lets the chapter files and the progress file go.
     for (int n = 1; n <= total; ++n) {
-        delete_file(s.chapter_paths.empty()
-                        ? chapter_file_path(s.base, n, s.progress.entry_name(n))
-                        : s.chapter_paths[static_cast<std::size_t>(n - 1)]);
+        delete_file(s.chapter_path(n));
     }
     delete_file(s.progress_path);
     result.ok = true;

@@ -150,12 +150,19 @@ bool read_system_file(const std::string& path, std::string& bytes) {
     if (fd < 0)
         return errno == ENOENT;
     struct stat info {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[65536];
+    // Read straight into the string: sized from fstat, grown if the file turns out longer.
+    std::size_t capacity =
+        ::fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1
+                                                   : 65536;
+    bytes.resize(capacity);
+    std::size_t used = 0;
     bool ok = true;
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (used == capacity) {
+            capacity *= 2;
+            bytes.resize(capacity);
+        }
+        const ssize_t n = ::read(fd, bytes.data() + used, capacity - used);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -164,11 +171,10 @@ bool read_system_file(const std::string& path, std::string& bytes) {
         }
         if (n == 0)
             break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
+        used += static_cast<std::size_t>(n);
     }
     ::close(fd);
-    if (!ok)
-        bytes.clear();
+    bytes.resize(ok ? used : 0);
     return ok;
 }
 
@@ -516,33 +522,63 @@ bool create_directory(std::string_view path) {
     return std::filesystem::is_directory(folder, error);
 }
 
-bool write_file(std::string_view path, std::string_view bytes) {
+AtomicFileWriter::AtomicFileWriter(std::string_view path) : target_(system_path(path)) {
     static std::atomic<unsigned> serial{0};
-    const std::string target = system_path(path);
-    if (target.empty())
-        return false;
-    const std::size_t slash = target.rfind('/');
+    if (target_.empty())
+        return;
+    const std::size_t slash = target_.rfind('/');
     const std::string folder =
-        slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
+        slash == std::string::npos ? std::string("./") : target_.substr(0, slash + 1);
     // A short hidden name beside the target, so the rename stays within one file system.
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = folder + (slash == std::string::npos ? "/" : "") + ".tovani-" +
-                    std::to_string(getpid()) + "-" + std::to_string(serial.fetch_add(1)) + ".tmp";
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST)
-            return false;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temporary_ = folder + ".tovani-" + std::to_string(getpid()) + "-" +
+                     std::to_string(serial.fetch_add(1)) + ".tmp";
+        fd_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd_ < 0 && errno != EEXIST)
+            break;
     }
-    if (fd < 0)
+}
+
+AtomicFileWriter::~AtomicFileWriter() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        ::unlink(temporary_.c_str());
+    }
+}
+
+bool AtomicFileWriter::append(std::string_view bytes) {
+    if (fd_ < 0 || failed_)
         return false;
-    const bool written = write_all(fd, bytes);
-    const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temporary.c_str(), target.c_str()) != 0) {
-        ::unlink(temporary.c_str());
+    // Small pieces are gathered so a book of thousands of chapters is a few large writes.
+    if (buffer_.size() + bytes.size() > buffer_limit) {
+        if (!write_all(fd_, buffer_) || !write_all(fd_, bytes)) {
+            failed_ = true;
+            return false;
+        }
+        buffer_.clear();
+        return true;
+    }
+    buffer_.append(bytes);
+    return true;
+}
+
+bool AtomicFileWriter::commit() {
+    if (fd_ < 0)
+        return false;
+    const bool written = !failed_ && write_all(fd_, buffer_);
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    buffer_.clear();
+    if (!written || !closed || ::rename(temporary_.c_str(), target_.c_str()) != 0) {
+        ::unlink(temporary_.c_str());
         return false;
     }
     return true;
+}
+
+bool write_file(std::string_view path, std::string_view bytes) {
+    AtomicFileWriter writer(path);
+    return writer.append(bytes) && writer.commit();
 }
 
 bool read_file(std::string_view path, std::string& bytes) {

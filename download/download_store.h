@@ -104,6 +104,30 @@ std::string read_progress_entry(std::string_view path, std::string_view section,
 
 /// Creates the folder and any missing parents; an existing folder is success.
 bool create_directory(std::string_view path);
+/// Writes a file piece by piece under a temporary name beside it; commit() renames it over the
+/// target, so a reader never sees half a file. Destroyed without a successful commit, it
+/// removes the temporary file and leaves the target as it was.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(std::string_view path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    /// False once anything failed (the temporary file could not be made or written).
+    bool append(std::string_view bytes);
+    /// Writes what is left and renames the file over the target.
+    bool commit();
+
+private:
+    static constexpr std::size_t buffer_limit = 1u << 20;
+    std::string target_;
+    std::string temporary_;
+    std::string buffer_;
+    int fd_ = -1;
+    bool failed_ = false;
+};
+
 /// Replaces the file at `path` with `bytes`: written to a temporary file in the same folder,
 /// then renamed over the target, so a reader never sees half a file.
 bool write_file(std::string_view path, std::string_view bytes);

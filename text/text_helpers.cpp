@@ -29,19 +29,23 @@ public:
     // The first character boundary at or after pos (may be size + 1 after a lone lead byte).
     std::size_t advance_to(std::size_t pos) {
         const char* p = text_.data();
-        while (boundary_ < pos) {
-            // ASCII runs are skipped eight bytes at a time
-            if (boundary_ + 8 <= pos) {
+        std::size_t b = boundary_; // kept in a register: stores through char* would alias
+        while (b < pos) {
+            if (b + 8 <= pos) {
                 std::uint64_t word;
-                std::memcpy(&word, p + boundary_, 8);
-                if ((word & 0x8080808080808080ull) == 0) {
-                    boundary_ += 8;
+                std::memcpy(&word, p + b, 8);
+                const std::uint64_t high = word & 0x8080808080808080ull;
+                // Eight ASCII bytes are eight characters; eight bytes of 0x80 or above are four
+                // two-byte characters, since every lead byte takes the next one as its trail.
+                if (high == 0 || high == 0x8080808080808080ull) {
+                    b += 8;
                     continue;
                 }
             }
-            boundary_ += is_lead(p[boundary_]) ? 2 : 1;
+            b += is_lead(p[b]) ? 2 : 1;
         }
-        return boundary_;
+        boundary_ = b;
+        return b;
     }
 
 private:

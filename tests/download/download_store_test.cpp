@@ -445,6 +445,38 @@ TEST_F(TempFolder, CreateDirectoryMakesParentsAndAcceptsAnExistingOne) {
     EXPECT_FALSE(create_directory(""));
 }
 
+// A file written in pieces appears whole at commit, and not at all when the writer is dropped.
+TEST_F(TempFolder, AtomicWriterCommitsWholeFilesOrNothing) {
+    const std::string file = path("book.txt");
+    ASSERT_TRUE(write_file(file, "old"));
+    std::string expected;
+    {
+        AtomicFileWriter writer(file);
+        for (int i = 0; i < 300; ++i) {
+            const std::string piece(7000 + i, static_cast<char>('a' + i % 26)); // over 2 MiB
+            ASSERT_TRUE(writer.append(piece));
+            expected += piece;
+        }
+        std::string during;
+        ASSERT_TRUE(read_file(file, during));
+        EXPECT_EQ(during, "old") << "the target is untouched until the commit";
+        ASSERT_TRUE(writer.commit());
+    }
+    std::string back;
+    ASSERT_TRUE(read_file(file, back));
+    EXPECT_EQ(back, expected);
+    {
+        AtomicFileWriter dropped(file);
+        ASSERT_TRUE(dropped.append("partial"));
+    }
+    ASSERT_TRUE(read_file(file, back));
+    EXPECT_EQ(back, expected);
+    EXPECT_EQ(entries().size(), 1u) << "no temporary file left behind";
+    AtomicFileWriter nowhere(path("missing/folder/x.txt"));
+    EXPECT_FALSE(nowhere.append("x"));
+    EXPECT_FALSE(nowhere.commit());
+}
+
 // A killed run leaves its temporary files behind; the next run removes those of dead
 // processes and keeps those of live ones (they may still be renamed).
 TEST_F(TempFolder, StaleTemporaryFilesOfDeadWritersAreRemoved) {
