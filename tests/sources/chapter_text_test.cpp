@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "fixtures.h"
+#include "text/text_helpers.h"
 
 namespace tovani {
 namespace {
@@ -65,6 +66,30 @@ TEST(ChapterText, TrailBytesThatLookLikeMarkupAreKept) {
     const std::string tricky = "\xb5\x3c\xc4\x5c"; // two GBK characters with ASCII trail bytes
     const std::string page = "<div id=\"content\">" + tricky + "/div>" + "</div>";
     EXPECT_EQ(extract_chapter_text(8, page), tricky + "/div>");
+}
+
+// UTF-8 pages are cut before they are converted; the text must be what cutting the converted
+// page gives, also with bytes that are no UTF-8 and characters GBK does not have.
+TEST(ChapterText, CuttingUtf8PagesMatchesConvertingFirst) {
+    const std::vector<std::string> blocks{
+        "甲&nbsp;乙<br/><br>丙",
+        "bad \xff\xfe bytes<br/>and \xe4\xb8 a cut character",
+        "no GBK: \xf0\x9f\x98\x80 emoji<br/>\xe2\x82\xac euro",
+        std::string("zero \x00 after", 12),
+    };
+    for (const std::string& block : blocks) {
+        const std::string page = "<html><div id=\"content\">" + block + "</div></html>";
+        std::string reference =
+            text_between(std::string(until_zero(convert_charset(page))), "<div id=\"content\">",
+                         "</div>");
+        reference = replace_text(replace_text(replace_text(reference, "&nbsp;", " "), "<br/>",
+                                              "\r\n"),
+                                 "<br>", "");
+        if (page.find('\0') != std::string::npos) {
+            reference.clear(); // the zero byte ends the page before the end marker
+        }
+        EXPECT_EQ(extract_chapter_text(2, page), reference) << block;
+    }
 }
 
 } // namespace
