@@ -14,6 +14,7 @@
 #include "sources/chapter_list.h"
 #include "sources/chapter_text.h"
 #include "sources/sites_config.h"
+#include "tests/support/demo_site_table.h"
 
 namespace {
 
@@ -38,10 +39,7 @@ const Demo& demo_sites() {
         options.library.scale_chapter_bytes = chapter_bytes;
         d.sites = demo::DemoSites::start(options);
         if (d.sites) {
-            std::array<std::string, source_count> hosts;
-            for (int s = 1; s <= source_count; ++s)
-                hosts[static_cast<std::size_t>(s - 1)] = d.sites->host(s);
-            d.config = std::make_unique<Sites>(Sites::from_hosts(hosts, "demo"));
+            d.config = std::make_unique<Sites>(tovani::test::demo_site_table(*d.sites));
         }
         return d;
     }();

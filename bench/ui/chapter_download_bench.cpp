@@ -28,6 +28,7 @@
 #include "ui/fonts.h"
 #include "ui/prompter.h"
 #include "ui/qt_text.h"
+#include "tests/support/demo_site_table.h"
 
 namespace {
 
@@ -114,10 +115,6 @@ void BM_ChapterWindowDownloadsAndMerges(benchmark::State& state)
     application();
     demo::DemoSites& demo = demo_sites();
     const demo::DemoBook& book = demo.library().scale_book();
-    std::array<std::string, source_count> hosts;
-    for (int s = 1; s <= source_count; ++s) {
-        hosts[static_cast<std::size_t>(s - 1)] = demo.host(s);
-    }
 
     float sum = 0;
     for (int i = 0; i < chapter_count; ++i) {
@@ -127,7 +124,7 @@ void BM_ChapterWindowDownloadsAndMerges(benchmark::State& state)
 
     for (auto _ : state) {
         QTemporaryDir folder;
-        ui::AppState app_state(Sites::from_hosts(hosts));
+        ui::AppState app_state(tovani::test::demo_site_table(demo));
         app_state.download_base = ui::to_gbk(folder.path() + QStringLiteral("/"));
         app_state.selected_source = source;
         app_state.book_link = demo.book_link(source, book.id);

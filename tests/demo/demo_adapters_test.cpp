@@ -15,6 +15,7 @@
 #include "sources/chapter_text.h"
 #include "sources/search.h"
 #include "text/encoding.h"
+#include "tests/support/demo_site_table.h"
 
 namespace tovani::demo {
 namespace {
@@ -28,11 +29,7 @@ protected:
         std::string error;
         sites_ = DemoSites::start(options, &error);
         ASSERT_NE(sites_, nullptr) << error;
-        std::array<std::string, 8> hosts;
-        for (int source = 1; source <= 8; ++source) {
-            hosts[static_cast<std::size_t>(source - 1)] = sites_->host(source);
-        }
-        config_ = std::make_unique<Sites>(Sites::from_hosts(hosts, "demo"));
+        config_ = std::make_unique<Sites>(tovani::test::demo_site_table(*sites_));
     }
     static void TearDownTestSuite() {
         config_.reset();

@@ -15,6 +15,7 @@
 #include "download/thread_pool.h"
 #include "sources/chapter_list.h"
 #include "text/encoding.h"
+#include "tests/support/demo_site_table.h"
 
 namespace tovani {
 namespace {
@@ -50,13 +51,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(base_); }
 
-    Sites sites() const {
-        std::array<std::string, source_count> hosts;
-        for (int s = 1; s <= source_count; ++s) {
-            hosts[static_cast<std::size_t>(s - 1)] = sites_->host(s);
-        }
-        return Sites::from_hosts(hosts);
-    }
+    Sites sites() const { return tovani::test::demo_site_table(*sites_); }
 
     // A request for a demo book, its chapters listed through the real adapter.
     DownloadRequest request_for(int source, const demo::DemoBook& book, int threads = 8) {

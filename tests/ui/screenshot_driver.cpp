@@ -33,6 +33,7 @@
 #include "ui/prompter.h"
 #include "ui/qt_text.h"
 #include "ui/reader_window.h"
+#include "tests/support/demo_site_table.h"
 
 namespace {
 
@@ -88,12 +89,8 @@ int run(const QString& out)
         std::fprintf(stderr, "demo sites: %s\n", error.c_str());
         return 1;
     }
-    std::array<std::string, source_count> hosts;
-    for (int s = 1; s <= source_count; ++s) {
-        hosts[static_cast<std::size_t>(s - 1)] = demo->host(s);
-    }
     QTemporaryDir downloads;
-    ui::AppState state(Sites::from_hosts(hosts));
+    ui::AppState state(tovani::test::demo_site_table(*demo));
     state.download_base = ui::to_gbk(downloads.path() + QStringLiteral("/"));
     QuietPrompter prompter;
     bool ok = true;

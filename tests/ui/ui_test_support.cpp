@@ -14,6 +14,7 @@
 #include "text/encoding.h"
 #include "ui/fonts.h"
 #include "ui/qt_text.h"
+#include "tests/support/demo_site_table.h"
 
 namespace tovani::ui::test {
 namespace {
@@ -100,11 +101,7 @@ demo::DemoSites& demo_sites()
 
 Sites demo_site_table()
 {
-    std::array<std::string, source_count> hosts;
-    for (int source = 1; source <= source_count; ++source) {
-        hosts[static_cast<std::size_t>(source - 1)] = demo_sites().host(source);
-    }
-    return Sites::from_hosts(hosts, "demo");
+    return tovani::test::demo_site_table(demo_sites());
 }
 
 StateOnDemo::StateOnDemo() : state(std::make_unique<AppState>(demo_site_table()))
