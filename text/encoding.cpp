@@ -528,67 +528,60 @@ bool iconv_from_utf8(std::string_view in, const std::string& to, std::string& ou
     return true;
 }
 
-// The hot path of every fetched page: UTF-8 to GBK, with ASCII runs copied eight bytes at a time.
+// Converts in into dst, which must have room for the longest output: ASCII runs are copied
+// eight bytes at a time, any other character is read by decode and written by encode.
+// Returns the end of the written output.
+template <class Decode, class Encode>
+inline char* convert_ascii_fast(std::string_view in, char* dst, Decode decode, Encode encode) {
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const auto* end = p + in.size();
+    while (p < end) {
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            std::memcpy(dst, p, 8);
+            p += 8;
+            dst += 8;
+        }
+        if (p == end)
+            break;
+        if (*p < 0x80) {
+            *dst++ = static_cast<char>(*p++);
+            continue;
+        }
+        char32_t cp;
+        p += decode(p, static_cast<std::size_t>(end - p), cp);
+        dst += encode(cp, dst);
+    }
+    return dst;
+}
+
+// The hot path of every fetched page: UTF-8 to GBK.
 std::string utf8_to_gbk(std::string_view in) {
     const GbkTables& t = gbk_tables();
     if (in.size() >= 3 && in.substr(0, 3) == "\xEF\xBB\xBF")
         in.remove_prefix(3);
     std::string out(in.size(), '\0'); // a GBK character is never longer than its UTF-8 form
-    char* dst = out.data();
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-    const auto* end = p + in.size();
-    while (p < end) {
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ull)
-                break;
-            std::memcpy(dst, p, 8);
-            p += 8;
-            dst += 8;
-        }
-        if (p == end)
-            break;
-        if (*p < 0x80) {
-            *dst++ = static_cast<char>(*p++);
-            continue;
-        }
-        char32_t cp;
-        p += decode_utf8_char(p, static_cast<std::size_t>(end - p), cp);
-        dst += put_gbk(t, cp, dst);
-    }
-    out.resize(static_cast<std::size_t>(dst - out.data()));
+    const char* written =
+        convert_ascii_fast(in, out.data(), decode_utf8_char,
+                           [&t](char32_t cp, char* dst) { return put_gbk(t, cp, dst); });
+    out.resize(static_cast<std::size_t>(written - out.data()));
     return out;
 }
 
-// Fetched GBK pages on their way to the regex engine: ASCII runs are copied eight at a time.
+// Fetched GBK pages on their way to the regex engine.
 std::string gbk_to_utf8(std::string_view in) {
     const GbkTables& t = gbk_decode_tables();
     std::string out(in.size() * 3, '\0'); // no GBK character needs more than 3 bytes per byte
-    char* dst = out.data();
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-    const auto* end = p + in.size();
-    while (p < end) {
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ull)
-                break;
-            std::memcpy(dst, p, 8);
-            p += 8;
-            dst += 8;
-        }
-        if (p == end)
-            break;
-        if (*p < 0x80) {
-            *dst++ = static_cast<char>(*p++);
-            continue;
-        }
-        char32_t cp;
-        p += decode_gbk_char(t, p, static_cast<std::size_t>(end - p), cp);
-        dst += put_utf8(cp, dst);
-    }
-    out.resize(static_cast<std::size_t>(dst - out.data()));
+    const char* written = convert_ascii_fast(
+        in, out.data(),
+        [&t](const unsigned char* p, std::size_t n, char32_t& cp) {
+            return decode_gbk_char(t, p, n, cp);
+        },
+        put_utf8);
+    out.resize(static_cast<std::size_t>(written - out.data()));
     return out;
 }
 
