@@ -1,5 +1,6 @@
 #include "http/fetch.h"
 
+#include "tests/http/fetch_fixture.h"
 #include "tests/support/loopback_server.h"
 
 #include <gtest/gtest.h>
@@ -19,20 +20,7 @@ using test::Reply;
 
 constexpr std::string_view classic_agent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
 
-class FetchPage : public ::testing::Test {
-protected:
-    void SetUp() override {
-        clear_cookie_store();
-        set_fetch_limits({});
-    }
-    void TearDown() override { set_fetch_limits({}); }
-
-    std::string host_line() const {
-        return "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
-    }
-
-    LoopbackServer server;
-};
+class FetchPage : public test::FetchFixture {};
 
 TEST_F(FetchPage, DefaultCallSendsTheAgentAndTheThreeDefaultLines) {
     server.page("/book/1.html", "<html>ok</html>");

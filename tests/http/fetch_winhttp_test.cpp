@@ -1,5 +1,6 @@
 #include "http/fetch.h"
 
+#include "tests/http/fetch_fixture.h"
 #include "tests/support/loopback_server.h"
 #include "text/encoding.h"
 
@@ -10,23 +11,9 @@
 namespace tovani {
 namespace {
 
-using test::LoopbackServer;
 using test::Reply;
 
-class FetchPageWinhttp : public ::testing::Test {
-protected:
-    void SetUp() override {
-        clear_cookie_store();
-        set_fetch_limits({});
-    }
-    void TearDown() override { set_fetch_limits({}); }
-
-    std::string host_line() const {
-        return "Host: 127.0.0.1:" + std::to_string(server.port()) + "\r\n";
-    }
-
-    LoopbackServer server;
-};
+class FetchPageWinhttp : public test::FetchFixture {};
 
 TEST_F(FetchPageWinhttp, UrlOnlySendsTheFiveDefaultLines) {
     server.page("/s", "found");
