@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -433,16 +434,16 @@ CharsetName target_charset(std::string_view name) {
     return {Charset::other, n};
 }
 
-// Any charset iconv knows, to UTF-8; an undecodable byte becomes U+FFFD and decoding goes on.
-bool iconv_to_utf8(std::string_view in, const std::string& from, std::string& out) {
-    const Iconv cd("UTF-8", from.c_str());
-    if (!cd.ok())
-        return false;
+// Runs cd over in into out, growing out as needed, then flushes a stateful converter's closing
+// bytes. On a sequence iconv cannot convert, bad(src, in_left) steps past it and returns what to
+// write in its place, or nullopt to stop there.
+template <class OnBad>
+void iconv_all(const Iconv& cd, std::string_view in, std::string& out, OnBad bad) {
     out.assign(in.size() * 2 + 16, '\0');
     char* src = const_cast<char*>(in.data());
     std::size_t in_left = in.size();
     std::size_t written = 0;
-    bool flushing = false; // after the input, a stateful decoder is flushed once
+    bool flushing = false;
     for (;;) {
         char* dst = out.data() + written;
         std::size_t out_left = out.size() - written;
@@ -461,20 +462,33 @@ bool iconv_to_utf8(std::string_view in, const std::string& from, std::string& ou
         }
         if (flushing)
             break;
-        if (written + 3 > out.size())
-            out.resize(out.size() * 2);
-        out.replace(written, 3, "\xEF\xBF\xBD", 3); // U+FFFD
-        written += 3;
-        if (errno == EILSEQ) {
-            ++src;
-            --in_left;
-            cd.reset();
-        } else {
-            in_left = 0; // incomplete sequence at the end
-            flushing = true;
-        }
+        const std::optional<std::string_view> put = bad(src, in_left);
+        if (!put)
+            break;
+        if (written + put->size() > out.size())
+            out.resize(out.size() * 2 + put->size());
+        out.replace(written, put->size(), put->data(), put->size());
+        written += put->size();
     }
     out.resize(written);
+}
+
+// Any charset iconv knows, to UTF-8; an undecodable byte becomes U+FFFD and decoding goes on.
+bool iconv_to_utf8(std::string_view in, const std::string& from, std::string& out) {
+    const Iconv cd("UTF-8", from.c_str());
+    if (!cd.ok())
+        return false;
+    iconv_all(cd, in, out,
+              [&cd](char*& src, std::size_t& in_left) -> std::optional<std::string_view> {
+                  if (errno == EILSEQ) {
+                      ++src;
+                      --in_left;
+                      cd.reset();
+                  } else {
+                      in_left = 0; // incomplete sequence at the end
+                  }
+                  return std::string_view("\xEF\xBF\xBD", 3); // U+FFFD
+              });
     return true;
 }
 
@@ -491,40 +505,17 @@ bool iconv_from_utf8(std::string_view in, const std::string& to, std::string& ou
         if (q.convert_all("?", 1, buf, n))
             question.assign(buf, n);
     }
-    out.assign(in.size() * 2 + 16, '\0');
-    char* src = const_cast<char*>(in.data());
-    std::size_t in_left = in.size();
-    std::size_t written = 0;
-    bool flushing = false; // after the input, a stateful encoder writes its closing bytes
-    for (;;) {
-        char* dst = out.data() + written;
-        std::size_t out_left = out.size() - written;
-        const std::size_t rc = flushing ? iconv(cd.get(), nullptr, nullptr, &dst, &out_left)
-                                        : iconv(cd.get(), &src, &in_left, &dst, &out_left);
-        written = out.size() - out_left;
-        if (rc != static_cast<std::size_t>(-1)) {
-            if (flushing)
-                break;
-            flushing = true;
-            continue;
-        }
-        if (errno == E2BIG) {
-            out.resize(out.size() * 2);
-            continue;
-        }
-        if (flushing || errno != EILSEQ || in_left == 0)
-            break;
-        char32_t cp;
-        const std::size_t skip =
-            decode_utf8_char(reinterpret_cast<const unsigned char*>(src), in_left, cp);
-        src += skip;
-        in_left -= skip;
-        if (written + question.size() > out.size())
-            out.resize(out.size() * 2 + question.size());
-        out.replace(written, question.size(), question);
-        written += question.size();
-    }
-    out.resize(written);
+    iconv_all(cd, in, out,
+              [&question](char*& src, std::size_t& in_left) -> std::optional<std::string_view> {
+                  if (errno != EILSEQ || in_left == 0)
+                      return std::nullopt;
+                  char32_t cp;
+                  const std::size_t skip =
+                      decode_utf8_char(reinterpret_cast<const unsigned char*>(src), in_left, cp);
+                  src += skip;
+                  in_left -= skip;
+                  return question;
+              });
     return true;
 }
 

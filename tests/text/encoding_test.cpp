@@ -122,6 +122,8 @@ TEST(ConvertCharset, ReplacesWhatCannotBeConvertedAndKeepsTheRest) {
         {"lone GBK lead byte at the end", "ab\xD6", "gbk", "utf-8", "ab" + utf8_replacement},
         {"undecodable bytes in an iconv charset", "\xA4\xA4\xFF\xA4\xE5", "big5", "utf-8",
          utf8_zhong + utf8_replacement + utf8_wen},
+        {"iconv charset truncated at the end", "\xA4\xA4\xA4", "big5", "utf-8",
+         utf8_zhong + utf8_replacement},
         {"invalid GBK passes through as ?", "a\x81\nb", "GBK", "GBK", "a?\nb"},
     };
     for (const auto& c : cases)
