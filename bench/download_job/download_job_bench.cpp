@@ -190,38 +190,48 @@ void BM_MergeChapters(benchmark::State& state) {
     state.counters["book_MB"] = static_cast<double>(book_bytes) / 1e6;
 }
 
-// The job with a fetch that sleeps for the latency: the engine's own overhead over the ideal,
-// with no HTTP in the way.
-void BM_DownloadFakeLatency(benchmark::State& state) {
-    const int count = static_cast<int>(state.range(0));
-    const int workers = static_cast<int>(state.range(1));
-    const auto latency = std::chrono::milliseconds(state.range(2));
-    const std::string page = chapter_page(20000);
+// Downloads `request` once per iteration, each time into a fresh folder with a fresh pool, and
+// reports the mean time against the ideal: every chapter waits `latency`, spread over the
+// workers. False when a run failed (the benchmark is then skipped).
+bool time_against_ideal(benchmark::State& state, const DownloadRequest& request,
+                        std::chrono::milliseconds latency,
+                        const DownloadJob::ChapterFetch& fetch = {}) {
     double seconds = 0;
     for (auto _ : state) {
         TempFolder folder;
         ThreadPool pool;
-        DownloadRequest request;
-        request.source = 8;
-        request.book_name = gbk("万卷长河");
-        request.book_author = gbk("造书匠");
-        request.chapters = chapter_list(count, "https://127.0.0.1/book/900/");
-        request.thread_count = workers;
-        request.base_folder = folder.path();
-        DownloadJob job(pool, std::move(request),
-                        [&page, latency](const std::string&, int* status) {
-                            std::this_thread::sleep_for(latency);
-                            *status = 200;
-                            return page;
-                        });
+        DownloadRequest run = request;
+        run.base_folder = folder.path();
+        DownloadJob job(pool, std::move(run), fetch);
         const auto start = Clock::now();
         if (!run_to_end(state, job))
-            return;
+            return false;
         seconds += seconds_since(start);
     }
-    const double ideal = count * std::chrono::duration<double>(latency).count() / workers;
+    const double ideal = static_cast<double>(request.chapters.size()) *
+                         std::chrono::duration<double>(latency).count() / request.thread_count;
     state.counters["ideal_s"] = ideal;
     state.counters["vs_ideal"] = seconds / static_cast<double>(state.iterations()) / ideal;
+    return true;
+}
+
+// The job with a fetch that sleeps for the latency: the engine's own overhead over the ideal,
+// with no HTTP in the way.
+void BM_DownloadFakeLatency(benchmark::State& state) {
+    const auto latency = std::chrono::milliseconds(state.range(2));
+    const std::string page = chapter_page(20000);
+    DownloadRequest request;
+    request.source = 8;
+    request.book_name = gbk("万卷长河");
+    request.book_author = gbk("造书匠");
+    request.chapters =
+        chapter_list(static_cast<int>(state.range(0)), "https://127.0.0.1/book/900/");
+    request.thread_count = static_cast<int>(state.range(1));
+    time_against_ideal(state, request, latency, [&page, latency](const std::string&, int* status) {
+        std::this_thread::sleep_for(latency);
+        *status = 200;
+        return page;
+    });
 }
 
 // The same against the demo sites over loopback, with the job's own fetch_page: adds the HTTP
@@ -229,7 +239,6 @@ void BM_DownloadFakeLatency(benchmark::State& state) {
 void BM_DownloadFromDemoSites(benchmark::State& state) {
     const int source = static_cast<int>(state.range(0));
     const int count = 2000;
-    const int workers = 50;
     const auto latency = std::chrono::milliseconds(50);
     demo::DemoOptions options;
     options.free_ports = true;
@@ -243,31 +252,17 @@ void BM_DownloadFromDemoSites(benchmark::State& state) {
     }
     const demo::DemoLibrary& library = sites->library();
     const demo::DemoBook& book = library.scale_book();
-    std::vector<ChapterEntry> chapters;
+    DownloadRequest request;
+    request.source = source;
+    request.book_name = book.title;
+    request.book_author = book.author;
     for (int n = 1; n <= count; ++n)
-        chapters.push_back(
+        request.chapters.push_back(
             {n, library.chapter_name(book, n), sites->chapter_link(source, book.id, n)});
-    double seconds = 0;
-    for (auto _ : state) {
-        TempFolder folder;
-        ThreadPool pool;
-        DownloadRequest request;
-        request.source = source;
-        request.book_name = book.title;
-        request.book_author = book.author;
-        request.chapters = chapters;
-        request.thread_count = workers;
-        request.base_folder = folder.path();
-        DownloadJob job(pool, std::move(request));
-        const auto start = Clock::now();
-        if (!run_to_end(state, job))
-            return;
-        seconds += seconds_since(start);
-    }
-    const double ideal = count * std::chrono::duration<double>(latency).count() / workers;
-    state.counters["ideal_s"] = ideal;
-    state.counters["vs_ideal"] = seconds / static_cast<double>(state.iterations()) / ideal;
-    state.counters["peak_connections"] = static_cast<double>(sites->counts(source).peak_concurrent);
+    request.thread_count = 50;
+    if (time_against_ideal(state, request, latency))
+        state.counters["peak_connections"] =
+            static_cast<double>(sites->counts(source).peak_concurrent);
 }
 
 } // namespace
