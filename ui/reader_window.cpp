@@ -148,11 +148,7 @@ void ReaderWindow::jump()
     if (busy_) {
         return;
     }
-    bool ok = false;
-    int n = number_->text().trimmed().toInt(&ok);
-    if (!ok) {
-        n = 0;
-    }
+    const int n = number_->text().trimmed().toInt(); // 0 when it is not a number
     const int count = chapters_ != nullptr ? chapters_->row_count() : 0;
     if (n < 1 || n > count) {
         prompter_.inform(this, ui_message("请输入正确的章节数！", MessageIcon::error));
@@ -169,11 +165,7 @@ void ReaderWindow::next_chapter()
     if (busy_) {
         return;
     }
-    bool ok = false;
-    int n = number_->text().trimmed().toInt(&ok);
-    if (!ok) {
-        n = 0;
-    }
+    const int n = number_->text().trimmed().toInt(); // 0 when it is not a number
     number_->setText(QString::number(n + 1));
     jump();
 }
