@@ -26,4 +26,22 @@ const ChapterLayout& chapter_layout(int source) {
     return layouts[static_cast<std::size_t>(source - 1)];
 }
 
+std::string join_paragraphs(const std::vector<std::string>& paragraphs, std::string_view indent,
+                            std::string_view open, std::string_view close,
+                            std::string_view separator) {
+    std::string text;
+    bool first = true;
+    for (const std::string& p : paragraphs) {
+        if (!first) {
+            text += separator;
+        }
+        first = false;
+        text += open;
+        text += indent;
+        text += p;
+        text += close;
+    }
+    return text;
+}
+
 } // namespace tovani::demo

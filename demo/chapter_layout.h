@@ -3,7 +3,9 @@
 // has cut the block out and applied that source's replacements. Shared by the page renderer and
 // DemoLibrary::expected_chapter_text so the two cannot drift apart. All pieces are ASCII.
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace tovani::demo {
 
@@ -23,5 +25,11 @@ inline constexpr int indent_nbsp_count = 4;
 
 /// The layout of `source` (1..8).
 const ChapterLayout& chapter_layout(int source);
+
+/// The paragraphs as one block: each is `open`, `indent`, the paragraph, `close`, with
+/// `separator` between two paragraphs.
+std::string join_paragraphs(const std::vector<std::string>& paragraphs, std::string_view indent,
+                            std::string_view open, std::string_view close,
+                            std::string_view separator);
 
 } // namespace tovani::demo

@@ -232,19 +232,8 @@ std::string DemoLibrary::expected_chapter_text(int source, const DemoBook& book,
     const std::string indent = (layout.nbsp_always || nbsp_always)
                                    ? std::string(indent_nbsp_count, ' ')
                                    : repeat(nbsp, indent_nbsp_count);
-    std::string text;
-    bool first = true;
-    for (const std::string& p : chapter_paragraphs(book, number)) {
-        if (!first) {
-            text += layout.separator_out;
-        }
-        first = false;
-        text += layout.open_out;
-        text += indent;
-        text += p;
-        text += layout.close_out;
-    }
-    return text;
+    return join_paragraphs(chapter_paragraphs(book, number), indent, layout.open_out,
+                           layout.close_out, layout.separator_out);
 }
 
 } // namespace tovani::demo

@@ -441,18 +441,8 @@ PageBody chapter_page(int source, const DemoLibrary& library, std::string_view r
     for (int i = 0; i < indent_nbsp_count; ++i) {
         indent += nbsp;
     }
-    std::string content;
-    bool first = true;
-    for (const std::string& p : library.chapter_paragraphs(book, number)) {
-        if (!first) {
-            content += layout.separator;
-        }
-        first = false;
-        content += layout.open;
-        content += indent;
-        content += p;
-        content += layout.close;
-    }
+    const std::string content = join_paragraphs(library.chapter_paragraphs(book, number), indent,
+                                                layout.open, layout.close, layout.separator);
 
     const std::string r{root};
     const std::string book_link = source == 6 || source == 8 ? "./" : book_path(source, book.id);
