@@ -136,12 +136,12 @@ int read_command(const CommandOptions& o, Io io) {
                << (status ? " (HTTP " + std::to_string(status) + ")" : std::string()) << "\n";
         return exit_failure;
     }
-    if (!has_chapter_markers(o.source, body)) {
+    const auto text = try_extract_chapter_text(o.source, body, o.nbsp_always);
+    if (!text) {
         io.err << "tovani: the page has no chapter text for book source " << o.source << "\n";
         return exit_failure;
     }
-    io.out << u8(extract_chapter_text(o.source, body, o.nbsp_always));
-    io.out << "\n";
+    io.out << u8(*text) << "\n";
     return exit_ok;
 }
 

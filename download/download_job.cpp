@@ -124,9 +124,10 @@ void DownloadJob::Shared::run_chapter(int number) {
         int status = 0;
         const std::string body = fetch(link, &status);
         const bool ok_status = status == 0 ? !body.empty() : (status >= 200 && status < 300);
-        if (ok_status && has_chapter_markers(request.source, body)) {
-            const std::string text = extract_chapter_text(request.source, body, false);
-            if (write_file(path, text)) {
+        const auto text = ok_status ? try_extract_chapter_text(request.source, body, false)
+                                    : std::nullopt;
+        if (text) {
+            if (write_file(path, *text)) {
                 downloaded.fetch_add(1);
                 report(true, number);
                 return;

@@ -54,10 +54,11 @@ std::string replace_bytes(std::string_view text, std::string_view from, std::str
 // The markers and replacements of every source are ASCII. On a UTF-8 page they are applied to
 // the UTF-8 bytes, where no character can hide an ASCII byte, and only the chapter text is
 // converted; the result is the same as converting the whole page first, at a fraction of the cost.
-std::string extract_utf8(const TextRecipe& recipe, std::string_view body, bool nbsp_always) {
+std::optional<std::string> extract_utf8(const TextRecipe& recipe, std::string_view body,
+                                        bool nbsp_always) {
     const auto block = content_block(recipe, until_zero(body), find_bytes);
     if (!block) {
-        return {};
+        return std::nullopt;
     }
     std::string text(*block);
     if (recipe.nbsp_always || nbsp_always) {
@@ -71,9 +72,10 @@ std::string extract_utf8(const TextRecipe& recipe, std::string_view body, bool n
 
 } // namespace
 
-std::string extract_chapter_text(int source, std::string_view body, bool nbsp_always) {
+std::optional<std::string> try_extract_chapter_text(int source, std::string_view body,
+                                                    bool nbsp_always) {
     if (!is_valid_source(source)) {
-        return {};
+        return std::nullopt;
     }
     const TextRecipe& recipe = source_recipe(source).text;
     if (recipe.decode == PageDecode::utf8_to_gbk) {
@@ -82,7 +84,7 @@ std::string extract_chapter_text(int source, std::string_view body, bool nbsp_al
     const std::string page = page_text(body, recipe.decode);
     const auto block = content_block(recipe, page, find_gbk);
     if (!block) {
-        return {};
+        return std::nullopt;
     }
     std::string text(*block);
     if (recipe.nbsp_always || nbsp_always) {
@@ -92,6 +94,10 @@ std::string extract_chapter_text(int source, std::string_view body, bool nbsp_al
         text = replace_text(text, from, to);
     }
     return text;
+}
+
+std::string extract_chapter_text(int source, std::string_view body, bool nbsp_always) {
+    return try_extract_chapter_text(source, body, nbsp_always).value_or(std::string());
 }
 
 bool has_chapter_markers(int source, std::string_view body) {

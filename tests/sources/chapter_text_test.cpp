@@ -46,6 +46,8 @@ TEST(ChapterText, MarkersAndReplacementsPerSource) {
                   gbk(c.expected))
             << "source " << c.source << " page " << c.page;
         EXPECT_TRUE(has_chapter_markers(c.source, served(c.source, c.page)));
+        EXPECT_EQ(try_extract_chapter_text(c.source, served(c.source, c.page), c.nbsp_always),
+                  gbk(c.expected));
     }
 }
 
@@ -54,6 +56,8 @@ TEST(ChapterText, MissingMarkersAndEmptyBodiesGiveEmptyText) {
         EXPECT_EQ(extract_chapter_text(source, "", true), "") << source;
         EXPECT_EQ(extract_chapter_text(source, served(source, "<html>挑战页</html>")), "");
         EXPECT_FALSE(has_chapter_markers(source, ""));
+        EXPECT_EQ(try_extract_chapter_text(source, served(source, "<html>挑战页</html>")),
+                  std::nullopt);
     }
     // The end marker only before the start marker.
     EXPECT_EQ(extract_chapter_text(8, "</div><div id=\"content\">text"), "");
