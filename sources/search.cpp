@@ -39,58 +39,59 @@ void append(SearchOutcome& out, std::string name, std::string author, std::strin
                         std::move(link)});
 }
 
-// Sources 1 and 7: one match per hit, link, name and author in groups 1 to 3.
-SearchOutcome one_match_per_hit(const SearchRecipe& recipe, const std::string& root,
-                                std::string_view page) {
+// Runs a source's one pattern with the usual checks, then lets `rows` turn the matches into hits.
+template <typename Rows>
+SearchOutcome single_pattern(const SearchRecipe& recipe, std::string_view page, Rows rows) {
     RegexObject re;
     if (auto m = run_checked(re, recipe, 0, page)) {
         return fail(*m);
     }
     SearchOutcome out;
-    for (int i = 1; i <= re.match_count(); ++i) {
-        append(out, re.submatch_text(i, 2), re.submatch_text(i, 3), root + re.submatch_text(i, 1));
-    }
+    rows(re, out);
     return out;
+}
+
+// Sources 1 and 7: one match per hit, link, name and author in groups 1 to 3.
+SearchOutcome one_match_per_hit(const SearchRecipe& recipe, const std::string& root,
+                                std::string_view page) {
+    return single_pattern(recipe, page, [&](const RegexObject& re, SearchOutcome& out) {
+        for (int i = 1; i <= re.match_count(); ++i) {
+            append(out, re.submatch_text(i, 2), re.submatch_text(i, 3),
+                   root + re.submatch_text(i, 1));
+        }
+    });
 }
 
 // Sources 2 and 3: a hit is two consecutive matches, the linked name cell then the author cell;
 // an unpaired last match is dropped.
 SearchOutcome paired_cells(int source, const SearchRecipe& recipe, const std::string& root,
                            std::string_view page) {
-    RegexObject re;
-    if (auto m = run_checked(re, recipe, 0, page)) {
-        return fail(*m);
-    }
-    SearchOutcome out;
-    const int pairs = re.match_count() / 2;
-    for (int k = 1; k <= pairs; ++k) {
-        const std::string cell = re.submatch_text(2 * k - 1, 1);
-        std::string author = re.submatch_text(2 * k, 1);
-        if (source == 2) {
-            append(out, text_between(cell, ">", "</a>"), std::move(author),
-                   root + "/biquge_" + text_between(cell, "txt/", ".html") + "/");
-        } else {
-            append(out, text_between(cell, "\">", "</a>"), std::move(author),
-                   text_between(cell, "<a href=\"", "\">") + "/");
+    return single_pattern(recipe, page, [&](const RegexObject& re, SearchOutcome& out) {
+        const int pairs = re.match_count() / 2;
+        for (int k = 1; k <= pairs; ++k) {
+            const std::string cell = re.submatch_text(2 * k - 1, 1);
+            std::string author = re.submatch_text(2 * k, 1);
+            if (source == 2) {
+                append(out, text_between(cell, ">", "</a>"), std::move(author),
+                       root + "/biquge_" + text_between(cell, "txt/", ".html") + "/");
+            } else {
+                append(out, text_between(cell, "\">", "</a>"), std::move(author),
+                       text_between(cell, "<a href=\"", "\">") + "/");
+            }
         }
-    }
-    return out;
+    });
 }
 
 // Source 4: group 1 runs from the link target to the last "</span>" of the line.
 SearchOutcome link_span_line(const SearchRecipe& recipe, const std::string& root,
                              std::string_view page) {
-    RegexObject re;
-    if (auto m = run_checked(re, recipe, 0, page)) {
-        return fail(*m);
-    }
-    SearchOutcome out;
-    for (int i = 1; i <= re.match_count(); ++i) {
-        const std::string g1 = re.submatch_text(i, 1);
-        append(out, text_between(g1, "_blank\">", "</a>"), text_after(g1, "s4\">"),
-               root + text_before(g1, "\" target="));
-    }
-    return out;
+    return single_pattern(recipe, page, [&](const RegexObject& re, SearchOutcome& out) {
+        for (int i = 1; i <= re.match_count(); ++i) {
+            const std::string g1 = re.submatch_text(i, 1);
+            append(out, text_between(g1, "_blank\">", "</a>"), text_after(g1, "s4\">"),
+                   root + text_before(g1, "\" target="));
+        }
+    });
 }
 
 // Sources 6 and 8: names and links from one pattern, authors from another.
