@@ -480,12 +480,14 @@ bool iconv_to_utf8(std::string_view in, const std::string& from, std::string& ou
         return false;
     iconv_all(cd, in, out,
               [&cd](char*& src, std::size_t& in_left) -> std::optional<std::string_view> {
-                  if (errno == EILSEQ) {
+                  // A stateful decoder may take a shift byte and then report EILSEQ with no
+                  // input left: there is nothing to step over then.
+                  if (errno == EILSEQ && in_left > 0) {
                       ++src;
                       --in_left;
                       cd.reset();
                   } else {
-                      in_left = 0; // incomplete sequence at the end
+                      in_left = 0; // incomplete sequence at the end, or nothing left
                   }
                   return std::string_view("\xEF\xBF\xBD", 3); // U+FFFD
               });

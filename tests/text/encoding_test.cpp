@@ -130,6 +130,24 @@ TEST(ConvertCharset, ReplacesWhatCannotBeConvertedAndKeepsTheRest) {
         EXPECT_EQ(convert_charset(c.input, c.from, c.to), c.expected) << c.what;
 }
 
+// Stateful charsets: glibc's decoders can take a shift byte and then report an invalid sequence
+// with no input left. Nothing may be read past the input then (ASan watches), and the text
+// around the bad part is kept.
+TEST(ConvertCharset, StatefulCharsetsNeverStepPastTheInput) {
+    const std::vector<ConvertCase> cases = {
+        {"lone shift-out", "\x0e", "ISO-2022-CN-EXT", "GBK", "?"},
+        {"shift-out after text", "ab\x0e", "ISO-2022-CN-EXT", "GBK", "ab?"},
+        {"designation cut short", "a\x1b$", "ISO-2022-CN-EXT", "GBK", "a?"},
+        {"a lone shift is no character", "\x0e", "ISO-2022-KR", "UTF-8", ""},
+        {"escape cut short in ISO-2022-JP", "x\x1b(", "ISO-2022-JP", "UTF-8",
+         "x" + utf8_replacement},
+    };
+    for (const auto& c : cases) {
+        const std::string out = convert_charset(c.input, c.from, c.to);
+        EXPECT_EQ(out, c.expected) << c.what;
+    }
+}
+
 TEST(ConvertCharset, StartOffsetAndUnknownCharsets) {
     EXPECT_EQ(convert_charset(utf8_zhong + "ab", "", "", 2), "ab");
     EXPECT_EQ(convert_charset("abc", "", "", 0), "abc");
