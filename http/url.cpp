@@ -12,6 +12,20 @@ bool starts_with_ignoring_case(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && to_lower_text(text.substr(0, prefix.size())) == prefix;
 }
 
+// Where the ":port" part of a host starts, or the host's size when it has none. A bracketed
+// IPv6 address ("[::1]:8080") keeps the colons inside its brackets.
+std::size_t port_colon(std::string_view host) {
+    std::size_t from = 0;
+    if (!host.empty() && host.front() == '[') {
+        const std::size_t close = host.find(']');
+        if (close == std::string_view::npos)
+            return host.size();
+        from = close + 1;
+    }
+    const std::size_t colon = host.find(':', from);
+    return colon == std::string_view::npos ? host.size() : colon;
+}
+
 } // namespace
 
 std::string url_host(std::string_view url, bool keep_port) {
@@ -27,19 +41,16 @@ std::string url_host(std::string_view url, bool keep_port) {
     }
 
     std::string host = text_between(lowered, scheme, "/");
-    if (!keep_port) {
-        const std::size_t colon = host.find(':');
-        if (colon != std::string::npos)
-            host.resize(colon);
-    }
+    if (!keep_port)
+        host.resize(port_colon(host));
     return host;
 }
 
 int url_port(std::string_view url) {
     const std::string host = url_host(url, true);
-    const std::size_t colon = host.rfind(':');
+    const std::size_t colon = port_colon(host);
     const int default_port = starts_with_ignoring_case(url, "https") ? 443 : 80;
-    if (colon == std::string::npos || colon + 1 == host.size())
+    if (colon == host.size() || colon + 1 == host.size())
         return default_port; // "host:" with nothing after the colon names no port either
 
     // Leading digits count, as a numeric conversion of the text would read them.

@@ -75,6 +75,24 @@ TEST_F(FetchPage, MethodCodesAndBodies) {
     }
 }
 
+// A bracketed IPv6 host reaches the server and goes out as the Host header with its brackets.
+TEST(FetchPageIpv6, BracketedHostIsReached) {
+    std::unique_ptr<LoopbackServer> v6;
+    try {
+        v6 = std::make_unique<LoopbackServer>(LoopbackServer::Scheme::http, true);
+    } catch (const std::exception&) {
+        GTEST_SKIP() << "no IPv6 loopback on this machine";
+    }
+    v6->page("/s", "six");
+    const std::string url = v6->url("/s?q=1");
+    ASSERT_TRUE(url.starts_with("http://[::1]:"));
+    int status = 0;
+    EXPECT_EQ(fetch_page(url, {.http_status_out = &status}), "six");
+    EXPECT_EQ(status, 200);
+    EXPECT_EQ(v6->last_request().target, "/s?q=1");
+    EXPECT_EQ(v6->last_request().header("Host"), "[::1]:" + std::to_string(v6->port()));
+}
+
 TEST_F(FetchPage, HeadReturnsNoBody) {
     server.page("/h", "body of a GET");
     int status = 0;

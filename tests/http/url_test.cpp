@@ -27,6 +27,10 @@ TEST(Url, SplitsHostPortAndPath) {
         {"http://tp:8080/a/b", "tp", "tp:8080", 8080, "/a/b"},
         // A colon without digits names no port.
         {"http://a.b:/x", "a.b", "a.b:", 80, "/x"},
+        // Bracketed IPv6 hosts keep their brackets and their colons.
+        {"http://[::1]:18082/s?q=1", "[::1]", "[::1]:18082", 18082, "/s?q=1"},
+        {"https://[FE80::A:1]/b", "[fe80::a:1]", "[fe80::a:1]", 443, "/b"},
+        {"http://[::1]", "[::1]", "[::1]", 80, "/"},
     };
     for (const UrlCase& c : cases) {
         SCOPED_TRACE(c.url);

@@ -197,6 +197,7 @@ Reply Reply::silence() {
 
 struct LoopbackServer::Impl {
     Scheme scheme = Scheme::http;
+    bool ipv6 = false;
     int listen_fd = -1;
     int port = 0;
     SSL_CTX* tls = nullptr;
@@ -221,7 +222,7 @@ struct LoopbackServer::Impl {
     Reply answer(const SeenRequest& request);
 };
 
-LoopbackServer::LoopbackServer(Scheme scheme) : impl_(std::make_unique<Impl>()) {
+LoopbackServer::LoopbackServer(Scheme scheme, bool ipv6) : impl_(std::make_unique<Impl>()) {
     static std::once_flag ignore_sigpipe;
     std::call_once(ignore_sigpipe,
                    [] { std::signal(SIGPIPE, SIG_IGN); }); // TLS writes to a closed peer
@@ -235,18 +236,32 @@ LoopbackServer::LoopbackServer(Scheme scheme) : impl_(std::make_unique<Impl>()) 
             throw std::runtime_error("loopback server: TLS context not set up");
     }
 
-    impl_->listen_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (impl_->listen_fd < 0 ||
-        ::bind(impl_->listen_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+    impl_->ipv6 = ipv6;
+    impl_->listen_fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (ipv6) {
+        auto& a6 = reinterpret_cast<sockaddr_in6&>(storage);
+        a6.sin6_family = AF_INET6;
+        a6.sin6_addr = in6addr_loopback;
+        length = sizeof a6;
+    } else {
+        auto& a4 = reinterpret_cast<sockaddr_in&>(storage);
+        a4.sin_family = AF_INET;
+        a4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        length = sizeof a4;
+    }
+    auto* address = reinterpret_cast<sockaddr*>(&storage);
+    if (impl_->listen_fd < 0 || ::bind(impl_->listen_fd, address, length) != 0 ||
         ::listen(impl_->listen_fd, 64) != 0 ||
-        ::getsockname(impl_->listen_fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-        throw std::runtime_error("loopback server: cannot listen on 127.0.0.1");
-    impl_->port = ntohs(address.sin_port);
+        ::getsockname(impl_->listen_fd, address, &length) != 0) {
+        if (impl_->listen_fd >= 0)
+            ::close(impl_->listen_fd);
+        throw std::runtime_error(ipv6 ? "loopback server: cannot listen on ::1"
+                                      : "loopback server: cannot listen on 127.0.0.1");
+    }
+    impl_->port = ipv6 ? ntohs(reinterpret_cast<sockaddr_in6&>(storage).sin6_port)
+                       : ntohs(reinterpret_cast<sockaddr_in&>(storage).sin_port);
     impl_->acceptor = std::thread([impl = impl_.get()] { impl->accept_loop(); });
 }
 
@@ -283,8 +298,9 @@ int LoopbackServer::port() const {
 }
 
 std::string LoopbackServer::url(std::string_view path) const {
-    return (impl_->scheme == Scheme::https ? "https://127.0.0.1:" : "http://127.0.0.1:") +
-           std::to_string(impl_->port) + std::string(path);
+    return std::string(impl_->scheme == Scheme::https ? "https://" : "http://") +
+           (impl_->ipv6 ? "[::1]:" : "127.0.0.1:") + std::to_string(impl_->port) +
+           std::string(path);
 }
 
 void LoopbackServer::route(std::string path, Handler handler) {

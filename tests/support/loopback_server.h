@@ -63,13 +63,14 @@ public:
     enum class Scheme { http, https };
     using Handler = std::function<Reply(const SeenRequest&)>;
 
-    explicit LoopbackServer(Scheme scheme = Scheme::http);
+    /// Listens on 127.0.0.1, or on ::1 with `ipv6` (throws when the machine has no IPv6).
+    explicit LoopbackServer(Scheme scheme = Scheme::http, bool ipv6 = false);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     int port() const;
-    /// "http://127.0.0.1:<port>" (or https) followed by `path`.
+    /// "http://127.0.0.1:<port>" (or https, or "[::1]") followed by `path`.
     std::string url(std::string_view path = "/") const;
 
     /// Answers requests of any method for exactly `path` (the query is ignored). A later route
