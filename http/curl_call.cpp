@@ -5,6 +5,7 @@
 
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <mutex>
 
 namespace tovani::detail {
@@ -171,6 +172,10 @@ CurlCall::CurlCall(CookieStore store, Transfer& transfer, const FetchLimits& lim
     curl_easy_setopt(handle_, CURLOPT_MAXFILESIZE_LARGE,
                      static_cast<curl_off_t>(limits.max_body_bytes));
 
+    if (limits.total_time.count() > 0)
+        curl_easy_setopt(handle_, CURLOPT_TIMEOUT_MS, static_cast<long>(limits.total_time.count()));
+    curl_easy_setopt(handle_, CURLOPT_ERRORBUFFER, error_text_);
+
     curl_easy_setopt(handle_, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(handle_, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(handle_, CURLOPT_HEADERFUNCTION, on_header);
@@ -245,6 +250,54 @@ CURLcode CurlCall::perform() {
     return result;
 }
 
+FetchReport CurlCall::report(CURLcode result) const {
+    FetchReport r;
+    r.http_status = transfer_.headers_complete ? static_cast<int>(transfer_.status) : 0;
+    curl_off_t retry_after = 0;
+    if (r.http_status != 0 &&
+        curl_easy_getinfo(handle_, CURLINFO_RETRY_AFTER, &retry_after) == CURLE_OK &&
+        retry_after > 0)
+        r.retry_after = std::chrono::seconds(retry_after);
+    if (result == CURLE_OK)
+        return r;
+
+    switch (result) {
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        r.failure = FetchFailure::bad_url;
+        break;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+        r.failure = FetchFailure::unreachable;
+        break;
+    case CURLE_OPERATION_TIMEDOUT:
+        r.failure = FetchFailure::timed_out;
+        break;
+    case CURLE_FILESIZE_EXCEEDED:
+        r.failure = FetchFailure::too_large;
+        break;
+    default:
+        r.failure = transfer_.body_too_large ? FetchFailure::too_large : FetchFailure::cut_short;
+        break;
+    }
+    // A refused or reset connection reads best in the system's words ("Connection refused").
+    long os_error = 0;
+    if (r.failure == FetchFailure::unreachable &&
+        curl_easy_getinfo(handle_, CURLINFO_OS_ERRNO, &os_error) == CURLE_OK && os_error != 0)
+        r.reason = std::strerror(static_cast<int>(os_error));
+    else if (r.failure == FetchFailure::too_large)
+        r.reason = "the page is larger than " +
+                   std::to_string(transfer_.max_body >> 20) + " MiB";
+    else if (error_text_[0] != '\0')
+        r.reason = error_text_;
+    else
+        r.reason = curl_easy_strerror(result);
+    return r;
+}
+
 std::string escape_url(std::string_view url) {
     static constexpr char hex[] = "0123456789ABCDEF";
     std::string escaped;
@@ -283,6 +336,24 @@ bool has_header_line(std::string_view block, std::string_view name) {
 } // namespace tovani::detail
 
 namespace tovani {
+
+const char* fetch_failure_name(FetchFailure failure) {
+    switch (failure) {
+    case FetchFailure::none:
+        return "ok";
+    case FetchFailure::bad_url:
+        return "bad URL";
+    case FetchFailure::unreachable:
+        return "unreachable";
+    case FetchFailure::timed_out:
+        return "timed out";
+    case FetchFailure::cut_short:
+        return "cut short";
+    case FetchFailure::too_large:
+        return "too large";
+    }
+    return "unknown";
+}
 
 void clear_cookie_store() {
     if (CURL* handle = detail::thread_handles.get(detail::CookieStore::use))

@@ -50,9 +50,12 @@ public:
     /// libcurl's own Accept, Expect and Content-Type are suppressed unless the block has them.
     bool set_headers(std::string_view block);
     CURLcode perform();
+    /// What became of the request `perform` ran, from its result and the transfer.
+    FetchReport report(CURLcode result) const;
 
 private:
     CURL* handle_ = nullptr;
+    char error_text_[CURL_ERROR_SIZE] = {};
     Transfer& transfer_;
     curl_slist* header_list_ = nullptr;
 };

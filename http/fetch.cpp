@@ -71,8 +71,12 @@ std::string fetch_page(const std::string& url, const FetchPageArgs& args) {
     const std::string agent = agent_for(block);
 
     const std::string host = url_host(url);
-    if (host.empty())
-        return {}; // no host to connect to: nothing is opened, no out-argument is written
+    if (host.empty()) {
+        // No host to connect to: nothing is opened, no classic out-argument is written.
+        if (args.report_out)
+            *args.report_out = {FetchFailure::bad_url, 0, "no host in the URL", std::nullopt};
+        return {};
+    }
     const int port = url_port(url);
     std::string target = (secure ? "https://" : "http://") + host;
     if (port != (secure ? 443 : 80))
@@ -91,10 +95,16 @@ std::string fetch_page(const std::string& url, const FetchPageArgs& args) {
 
     detail::Transfer transfer;
     transfer.follow_redirects = !args.no_redirect;
+    FetchLimits limits = fetch_limits();
+    if (args.timeout.count() > 0)
+        limits.total_time = args.timeout;
     detail::CurlCall call(args.cookies ? detail::CookieStore::bypass : detail::CookieStore::use,
-                          transfer, fetch_limits());
-    if (!call.valid())
+                          transfer, limits);
+    if (!call.valid()) {
+        if (args.report_out)
+            *args.report_out = {FetchFailure::unreachable, 0, "no connection handle", std::nullopt};
         return {};
+    }
     CURL* handle = call.handle();
     const std::string proxy = detail::proxy_url(args.proxy, args.socks);
     if (curl_easy_setopt(handle, CURLOPT_URL, detail::escape_url(target).c_str()) != CURLE_OK ||
@@ -107,6 +117,8 @@ std::string fetch_page(const std::string& url, const FetchPageArgs& args) {
     const CURLcode result = call.perform();
     if (args.http_status_out)
         *args.http_status_out = transfer.headers_complete ? static_cast<int>(transfer.status) : 0;
+    if (args.report_out)
+        *args.report_out = call.report(result);
     if (result == CURLE_URL_MALFORMAT || result == CURLE_UNSUPPORTED_PROTOCOL)
         return {}; // the request could not be opened: out-arguments stay as they were
 

@@ -111,6 +111,8 @@ std::string fetch_page_winhttp(const std::string& url, const FetchPageWinhttpArg
         return std::string();
     };
 
+    if (args.report_out)
+        *args.report_out = {FetchFailure::bad_url, 0, "the request could not be made", {}};
     detail::Transfer transfer;
     transfer.follow_redirects = !args.no_redirect;
     const FetchLimits limits = fetch_limits();
@@ -162,6 +164,8 @@ std::string fetch_page_winhttp(const std::string& url, const FetchPageWinhttpArg
         return fail(headers_error);
 
     const CURLcode result = call.perform();
+    if (args.report_out)
+        *args.report_out = call.report(result);
     bool read_failed = false;
     if (result != CURLE_OK) {
         if (transfer.body_too_large)

@@ -256,12 +256,14 @@ TEST_F(FetchPage, ResponseHeadersOf5000BytesOrMoreBecomeSpaces) {
 }
 
 TEST_F(FetchPage, CutTransfersFailInsteadOfReturningPartOfThePage) {
-    set_fetch_limits({.stall_time = std::chrono::seconds(1)});
+    set_fetch_limits({.stall_time = std::chrono::seconds(1),
+                      .total_time = std::chrono::milliseconds(2500)});
     const std::string page(100, 'p');
     struct CutCase {
         std::string name;
         Reply reply;
         int status;
+        FetchFailure failure;
     };
     Reply stalled = Reply::page(page);
     stalled.body_limit = 0;
@@ -269,20 +271,64 @@ TEST_F(FetchPage, CutTransfersFailInsteadOfReturningPartOfThePage) {
     Reply dropped = Reply::page(page);
     dropped.body_limit = 10;
     dropped.ending = test::Ending::close;
+    // Three bytes a second pass the stall check; only the overall limit ends this one.
+    Reply dripping = Reply::page(page);
+    dripping.drip = std::chrono::milliseconds(333);
     const CutCase cases[] = {
-        {"silent server", Reply::silence(), 0},
-        {"stall after the headers", stalled, 200},
-        {"dropped connection", dropped, 200},
+        {"silent server", Reply::silence(), 0, FetchFailure::timed_out},
+        {"stall after the headers", stalled, 200, FetchFailure::timed_out},
+        {"dropped connection", dropped, 200, FetchFailure::cut_short},
+        {"page that never ends", dripping, 200, FetchFailure::timed_out},
     };
     for (const CutCase& c : cases) {
         SCOPED_TRACE(c.name);
         server.route("/cut", [&](const test::SeenRequest&) { return c.reply; });
         int status = -1;
-        EXPECT_EQ(fetch_page(server.url("/cut"), {.http_status_out = &status}), "");
+        FetchReport report;
+        EXPECT_EQ(fetch_page(server.url("/cut"), {.http_status_out = &status, .report_out = &report}),
+                  "");
         EXPECT_EQ(status, c.status);
+        EXPECT_EQ(report.failure, c.failure);
+        EXPECT_FALSE(report.reason.empty());
     }
     server.page("/whole", page);
     EXPECT_EQ(fetch_page(server.url("/whole")), page); // the handle is fine afterwards
+}
+
+// The report tells failures apart; an error status is a page, not a failure.
+TEST_F(FetchPage, ReportTellsFailuresApart) {
+    FetchReport report;
+    EXPECT_EQ(fetch_page("http://127.0.0.1:" + std::to_string(test::unused_port()) + "/",
+                         {.report_out = &report}),
+              "");
+    EXPECT_EQ(report.failure, FetchFailure::unreachable);
+    EXPECT_EQ(report.reason, "Connection refused");
+    EXPECT_EQ(report.http_status, 0);
+
+    server.route("/busy", [](const test::SeenRequest&) {
+        Reply r = Reply::page("busy");
+        r.status = 503;
+        r.headers.emplace_back("Retry-After", "7");
+        return r;
+    });
+    EXPECT_EQ(fetch_page(server.url("/busy"), {.report_out = &report}), "busy");
+    EXPECT_EQ(report.failure, FetchFailure::none);
+    EXPECT_EQ(report.http_status, 503);
+    EXPECT_EQ(report.retry_after, std::chrono::seconds(7));
+
+    // A call's own limit wins over the process-wide one.
+    server.route("/slow", [](const test::SeenRequest&) {
+        Reply r = Reply::page("late");
+        r.delay = std::chrono::milliseconds(3000);
+        return r;
+    });
+    EXPECT_EQ(fetch_page(server.url("/slow"),
+                         {.report_out = &report, .timeout = std::chrono::milliseconds(300)}),
+              "");
+    EXPECT_EQ(report.failure, FetchFailure::timed_out);
+
+    EXPECT_EQ(fetch_page("http:///nohost", {.report_out = &report}), "");
+    EXPECT_EQ(report.failure, FetchFailure::bad_url);
 }
 
 TEST_F(FetchPage, BodiesOverTheCapFail) {

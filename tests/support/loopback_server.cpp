@@ -447,8 +447,23 @@ void LoopbackServer::Impl::serve(int fd) {
             const Reply reply = answer(request);
             if (reply.delay.count() > 0 && wait_or_stop(reply.delay))
                 break;
-            if (!channel.write(reply_bytes(reply, request.method == "HEAD")))
+            const std::string bytes = reply_bytes(reply, request.method == "HEAD");
+            if (reply.drip.count() > 0) {
+                // The head at once, then the body a byte at a time: a server that never
+                // quite stalls and never ends.
+                const std::size_t body =
+                    request.method == "HEAD"
+                        ? 0
+                        : std::min(reply.body.size(), reply.body_limit.value_or(reply.body.size()));
+                const std::size_t head = bytes.size() - body;
+                bool cut = !channel.write(bytes.substr(0, head));
+                for (std::size_t i = head; !cut && i < bytes.size(); ++i)
+                    cut = wait_or_stop(reply.drip) || !channel.write(bytes.substr(i, 1));
+                if (cut)
+                    break;
+            } else if (!channel.write(bytes)) {
                 break;
+            }
             if (reply.ending == Ending::hold)
                 wait_or_stop(std::chrono::hours(24));
             if (reply.ending != Ending::keep_alive ||

@@ -50,6 +50,7 @@ struct Reply {
     std::string body;
     std::chrono::milliseconds delay{0};    ///< silence before anything is written
     std::optional<std::size_t> body_limit; ///< write only this many body bytes
+    std::chrono::milliseconds drip{0};     ///< when set, the body goes out a byte per interval
     Ending ending = Ending::keep_alive;
 
     static Reply page(std::string body, std::string content_type = "text/html");
