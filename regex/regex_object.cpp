@@ -44,6 +44,7 @@ struct RegexObject::State {
     // Per match, groups + 1 (start, end) pairs of UTF-8 offsets; PCRE2_UNSET when not taking part.
     std::vector<std::size_t> spans;
     std::size_t count = 0;
+    bool limit_hit = false; // matching stopped on a resource limit, not at the end of the text
     mutable std::vector<std::size_t> gbk_offsets; // UTF-8 offset -> GBK offset, built on demand
 
     ~State() { release(); }
@@ -55,6 +56,7 @@ struct RegexObject::State {
         matched = false;
         spans.clear();
         count = 0;
+        limit_hit = false;
         groups = 0;
         gbk_offsets.clear();
     }
@@ -108,8 +110,12 @@ struct RegexObject::State {
             if (rc == PCRE2_ERROR_JIT_STACKLIMIT) // very deep backtracking: the interpreter may cope
                 rc = pcre2_match(code, subj, length, offset, PCRE2_NO_UTF_CHECK | PCRE2_NO_JIT, data,
                                  context);
-            if (rc < 0)
-                break; // no further match, or a limit was hit: the matches so far stand
+            if (rc < 0) {
+                // No further match ends the run; anything else (a match, depth or heap limit)
+                // means the matches found so far are not all there are.
+                limit_hit = rc != PCRE2_ERROR_NOMATCH;
+                break;
+            }
             const PCRE2_SIZE* ov = pcre2_get_ovector_pointer(data);
             for (std::size_t g = 0; g < pairs; ++g) {
                 const bool set = g < static_cast<std::size_t>(rc) && ov[2 * g] != PCRE2_UNSET;
@@ -140,20 +146,15 @@ RegexObject::~RegexObject() = default;
 RegexObject::RegexObject(RegexObject&&) noexcept = default;
 RegexObject& RegexObject::operator=(RegexObject&&) noexcept = default;
 
-bool RegexObject::create(std::string_view pattern, std::string_view text, bool case_sensitive,
-                         bool multiline, bool global, bool expand_quote_token) {
-    if (!state_)
-        state_ = std::make_unique<State>();
-    State& s = *state_;
-    s.release();
-    s.pattern = expand_quote_token ? tovani::expand_quote_token(pattern) : std::string(pattern);
-    s.subject.assign(text);
-    s.subject_utf8.clear();
+namespace {
 
-    const std::string pattern_utf8 = convert_charset(s.pattern, "GBK", "UTF-8");
+// Compiles a UTF-8 pattern with the dialect's settings; null on failure with `error` and
+// `error_offset` set.
+pcre2_code* compile_pattern(const std::string& pattern_utf8, bool case_sensitive, bool multiline,
+                            int& error, PCRE2_SIZE& error_offset) {
     pcre2_compile_context* compile = pcre2_compile_context_create(nullptr);
     if (compile == nullptr)
-        return false;
+        return nullptr;
     pcre2_set_newline(compile, PCRE2_NEWLINE_LF); // "." stops at a line feed only
     // an unknown escape such as "\i" stands for its letter instead of failing the pattern
     pcre2_set_compile_extra_options(compile, PCRE2_EXTRA_BAD_ESCAPE_IS_LITERAL);
@@ -165,11 +166,50 @@ bool RegexObject::create(std::string_view pattern, std::string_view text, bool c
         options |= PCRE2_MULTILINE;
     else
         options |= PCRE2_DOLLAR_ENDONLY;
+    pcre2_code* code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern_utf8.data()),
+                                     pattern_utf8.size(), options, &error, &error_offset, compile);
+    pcre2_compile_context_free(compile);
+    return code;
+}
+
+} // namespace
+
+std::optional<PatternError> RegexObject::compile_error(std::string_view pattern,
+                                                       bool expand_quote_token) {
+    const std::string gbk_pattern =
+        expand_quote_token ? tovani::expand_quote_token(pattern) : std::string(pattern);
+    const std::string pattern_utf8 = convert_charset(gbk_pattern, "GBK", "UTF-8");
+    int error = 0;
+    PCRE2_SIZE offset = 0;
+    pcre2_code* code = compile_pattern(pattern_utf8, true, true, error, offset);
+    if (code) {
+        pcre2_code_free(code);
+        return std::nullopt;
+    }
+    PCRE2_UCHAR buffer[256];
+    const int length = pcre2_get_error_message(error, buffer, sizeof buffer);
+    PatternError e;
+    e.message = length > 0 ? std::string(reinterpret_cast<const char*>(buffer),
+                                         static_cast<std::size_t>(length))
+                           : "the pattern does not compile";
+    e.offset = static_cast<std::size_t>(offset);
+    return e;
+}
+
+bool RegexObject::create(std::string_view pattern, std::string_view text, bool case_sensitive,
+                         bool multiline, bool global, bool expand_quote_token) {
+    if (!state_)
+        state_ = std::make_unique<State>();
+    State& s = *state_;
+    s.release();
+    s.pattern = expand_quote_token ? tovani::expand_quote_token(pattern) : std::string(pattern);
+    s.subject.assign(text);
+    s.subject_utf8.clear();
+
+    const std::string pattern_utf8 = convert_charset(s.pattern, "GBK", "UTF-8");
     int error = 0;
     PCRE2_SIZE error_offset = 0;
-    s.code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern_utf8.data()), pattern_utf8.size(),
-                           options, &error, &error_offset, compile);
-    pcre2_compile_context_free(compile);
+    s.code = compile_pattern(pattern_utf8, case_sensitive, multiline, error, error_offset);
     if (s.code == nullptr)
         return false;
     pcre2_jit_compile(s.code, PCRE2_JIT_COMPLETE); // the interpreter stands in when JIT is absent
@@ -182,6 +222,8 @@ bool RegexObject::create(std::string_view pattern, std::string_view text, bool c
     s.matched = true;
     return true;
 }
+
+bool RegexObject::limit_hit() const { return state_ && state_->limit_hit; }
 
 int RegexObject::match_count() const {
     return state_ && state_->matched ? static_cast<int>(state_->count) : 0;

@@ -4,11 +4,19 @@
 // empty text or 0. "." stops only at a line feed, "\w" is ASCII only, global matching yields
 // successive non-overlapping leftmost matches.
 
+#include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace tovani {
+
+/// Why a pattern does not compile: PCRE2's words and the byte offset in the UTF-8 pattern.
+struct PatternError {
+    std::string message;
+    std::size_t offset = 0;
+};
 
 class RegexObject {
 public:
@@ -24,6 +32,15 @@ public:
     /// every "#引号" in the pattern becomes a double quote first.
     bool create(std::string_view pattern, std::string_view text, bool case_sensitive = false,
                 bool multiline = true, bool global = true, bool expand_quote_token = false);
+
+    /// True when the last create stopped matching on a resource limit (a pattern that
+    /// backtracks without end on this text): the matches found are then not all there are, and
+    /// callers must not take them for a whole result.
+    bool limit_hit() const;
+
+    /// Why `pattern` (GBK) does not compile, or nullopt when it does.
+    static std::optional<PatternError> compile_error(std::string_view pattern,
+                                                     bool expand_quote_token = true);
 
     int match_count() const;
     /// Whole text of match `index`; `position` receives its 0-based GBK byte offset in the

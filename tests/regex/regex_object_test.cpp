@@ -196,10 +196,25 @@ TEST(RegexObject, CatastrophicPatternStopsAndKeepsEarlierMatches) {
     ASSERT_EQ(re.match_count(), 2);
     EXPECT_EQ(re.match_text(1), "x1");
     EXPECT_EQ(re.match_text(2), "x2");
+    EXPECT_TRUE(re.limit_hit()) << "the two matches are not all there are";
 
     ASSERT_TRUE(re.create("x(\\d)", text, true)) << "the object stays usable";
+    EXPECT_FALSE(re.limit_hit());
     EXPECT_EQ(re.match_count(), 3);
     EXPECT_EQ(re.submatch_text(3, 1), "3");
+}
+
+TEST(RegexObject, CompileErrorsNameTheProblemAndWhere) {
+    EXPECT_FALSE(RegexObject::compile_error("<dd>(.*)</dd>"));
+    EXPECT_FALSE(RegexObject::compile_error(gbk("#引号(\\S+)#引号")));
+    const auto open = RegexObject::compile_error("ab(cd");
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->offset, 5u);
+    EXPECT_NE(open->message.find("missing closing parenthesis"), std::string::npos)
+        << open->message;
+    const auto range = RegexObject::compile_error("x[z-a]");
+    ASSERT_TRUE(range);
+    EXPECT_EQ(range->offset, 4u); // just past the range "z-a"
 }
 
 TEST(RegexObject, MovedObjectKeepsItsMatches) {
