@@ -7,7 +7,7 @@
 #include <memory>
 #include <utility>
 
-#include "sources/sites_config.h"
+#include "sources/source_table.h"
 #include "ui/app_state.h"
 #include "ui/background_runner.h"
 #include "ui/exit_clean_up.h"
@@ -27,16 +27,19 @@ int run(int argc, char** argv, bool& workers_left)
     QApplication::setQuitOnLastWindowClosed(false);
     tovani::ui::install_font_substitutions();
 
-    tovani::SitesLoad load = tovani::load_sites();
-    if (!load.sites) {
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("系统提示"),
-                        tovani::ui::from_gbk(load.error), QMessageBox::Ok);
+    tovani::SourceTable sources = tovani::load_source_table();
+    if (!sources.problems().empty()) {
+        // A rule file or a line of the sites file was left out; every other source works.
+        QString text = QStringLiteral("以下书源设置有问题，已跳过：");
+        for (const std::string& problem : sources.problems()) {
+            text += QStringLiteral("\n") + QString::fromStdString(problem);
+        }
+        QMessageBox box(QMessageBox::Warning, QStringLiteral("系统提示"), text, QMessageBox::Ok);
         box.setTextFormat(Qt::PlainText);
         box.exec();
-        return EXIT_FAILURE;
     }
 
-    auto state = std::make_unique<tovani::ui::AppState>(std::move(*load.sites));
+    auto state = std::make_unique<tovani::ui::AppState>(std::move(sources));
     tovani::ui::MessageBoxPrompter prompter;
     auto* main_window = new tovani::ui::MainWindow(*state, prompter);
     QObject::connect(main_window, &tovani::ui::MainWindow::closing, &app, &QCoreApplication::quit,

@@ -1,6 +1,5 @@
 #pragma once
-// The `tovani` command line: search, chapters, details, read, download and sites.
-// Arguments and output are UTF-8; the core works in GBK.
+// The `tovani` command line. Arguments and output are UTF-8; the core works in GBK.
 
 #include <ostream>
 #include <string>
@@ -8,10 +7,12 @@
 
 namespace tovani::cli {
 
-/// Exit statuses: 0 success, 1 a failure the program reports, 2 a usage error.
+/// Exit statuses.
 inline constexpr int exit_ok = 0;
-inline constexpr int exit_failure = 1;
+inline constexpr int exit_no_match = 1; ///< nothing found, or a failure on this machine
 inline constexpr int exit_usage = 2;
+inline constexpr int exit_site_failed = 3;    ///< unreachable, an HTTP error status, a refusal
+inline constexpr int exit_layout_changed = 4; ///< the page came but does not fit the rule
 
 /// Runs one command line (`args[0]` is the program name). Tables or JSON go to `out`,
 /// messages to `err`.

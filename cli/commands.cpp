@@ -4,11 +4,11 @@
 
 #include "cli/cli.h"
 #include "cli/table.h"
-#include "http/fetch.h"
 #include "sources/book_details.h"
 #include "sources/chapter_list.h"
 #include "sources/chapter_text.h"
 #include "sources/search.h"
+#include "sources/search_all.h"
 #include "text/encoding.h"
 
 namespace tovani::cli {
@@ -18,64 +18,159 @@ using nlohmann::json;
 
 std::string u8(const std::string& gbk_text) { return to_utf8(gbk_text); }
 
-// Loads the site configuration, or reports why it cannot be used.
-std::optional<Sites> sites_or_report(Io io) {
-    SitesLoad load = load_sites();
-    if (!load.sites) {
-        io.err << "tovani: " << load.error << "\n";
-        return std::nullopt;
-    }
-    return std::move(load.sites);
+json hit_json(const SearchHit& h) {
+    return {{"number", h.number}, {"name", u8(h.name)}, {"author", u8(h.author)},
+            {"link", u8(h.link)}};
 }
 
-int report(Io io, const Message& m) {
-    io.err << u8(m.text) << "\n";
-    return exit_failure;
-}
-
-} // namespace
-
-int search_command(const CommandOptions& o, Io io) {
-    const auto sites = sites_or_report(io);
-    if (!sites) {
-        return exit_failure;
-    }
-    const std::string keyword = utf8_to_text(o.keyword);
-    if (!is_searchable_keyword(keyword)) {
-        io.err << "tovani: the keyword is empty\n";
+int search_one(const CommandOptions& o, Io io, const std::string& keyword) {
+    const SourceTable table = load_sources(io);
+    const BookSource* source = pick_source(table, o, io);
+    if (!source) {
         return exit_usage;
     }
-    const SearchOutcome outcome = search_source(*sites, o.source, keyword);
-    if (outcome.message) {
-        return report(io, *outcome.message);
+    const SearchOutcome found = search_source(*source, keyword);
+    if (!found.outcome.ok()) {
+        if (found.outcome.kind == OutcomeKind::no_match) {
+            io.err << (found.pattern_error ? "正则创建失败，请检查正则表达式语句是否有误！"
+                                           : "搜索不到！")
+                   << "\n";
+            if (o.json) {
+                io.out << "[]\n";
+            }
+            return exit_no_match;
+        }
+        return report_failure(io, *source, found.outcome);
+    }
+    if (found.pages_capped) {
+        io.err << "tovani: the site lists more result pages than the rule follows ("
+               << source->rule.search.pager->max_pages << "); showing the rows so far\n";
     }
     if (o.json) {
         json rows = json::array();
-        for (const SearchHit& h : outcome.hits) {
-            rows.push_back({{"number", h.number},
-                            {"name", u8(h.name)},
-                            {"author", u8(h.author)},
-                            {"link", u8(h.link)}});
+        for (const SearchHit& h : found.hits) {
+            rows.push_back(hit_json(h));
         }
         io.out << rows.dump(2) << "\n";
         return exit_ok;
     }
     std::vector<std::vector<std::string>> rows;
-    for (const SearchHit& h : outcome.hits) {
+    for (const SearchHit& h : found.hits) {
         rows.push_back({std::to_string(h.number), u8(h.name), u8(h.author), u8(h.link)});
     }
     print_table(io.out, {"序号", "书名", "作者", "链接"}, rows);
     return exit_ok;
 }
 
-int chapters_command(const CommandOptions& o, Io io) {
-    const auto sites = sites_or_report(io);
-    if (!sites) {
-        return exit_failure;
+int search_all(const CommandOptions& o, Io io, const std::string& keyword) {
+    const SourceTable table = load_sources(io);
+    std::vector<const BookSource*> sources;
+    for (const BookSource& s : table.sources()) {
+        sources.push_back(&s);
     }
-    const ChapterListResult list = list_chapters(*sites, o.source, utf8_to_text(o.link));
-    if (auto m = chapter_list_message(o.source, list.status)) {
-        return report(io, m->message);
+    const AllSearchOutcome found = search_all_sources(sources, keyword);
+    int failed = 0;
+    for (const SourceSearch& s : found.per_source) {
+        const Outcome& outcome = s.result.outcome;
+        if (!outcome.ok() && outcome.kind != OutcomeKind::no_match) {
+            ++failed;
+            io.err << "tovani: " << u8(failure_text(*table.find(s.source), outcome)) << "\n";
+        }
+    }
+    if (o.json) {
+        json rows = json::array();
+        for (const SourceHit& h : found.hits) {
+            json row = hit_json(h.hit);
+            row["source"] = h.source;
+            rows.push_back(std::move(row));
+        }
+        io.out << rows.dump(2) << "\n";
+    } else if (found.any_rows()) {
+        std::vector<std::vector<std::string>> rows;
+        for (const SourceHit& h : found.hits) {
+            rows.push_back({std::to_string(h.hit.number), u8(source_label(*table.find(h.source))),
+                            u8(h.hit.name), u8(h.hit.author), u8(h.hit.link)});
+        }
+        print_table(io.out, {"序号", "书源", "书名", "作者", "链接"}, rows);
+    }
+    if (failed > 0) {
+        io.err << "tovani: " << failed << " of " << found.per_source.size()
+               << " sources failed; the rows of the others are shown\n";
+    }
+    if (found.any_rows()) {
+        return exit_ok;
+    }
+    if (failed == static_cast<int>(found.per_source.size())) {
+        return exit_site_failed;
+    }
+    io.err << "搜索不到！\n";
+    return exit_no_match;
+}
+
+} // namespace
+
+int exit_status(const Outcome& outcome) {
+    switch (outcome.kind) {
+    case OutcomeKind::ok:
+        return exit_ok;
+    case OutcomeKind::no_match:
+        return exit_no_match;
+    case OutcomeKind::unreachable:
+    case OutcomeKind::http_error:
+    case OutcomeKind::blocked:
+        return exit_site_failed;
+    case OutcomeKind::layout_changed:
+        return exit_layout_changed;
+    }
+    return exit_no_match;
+}
+
+SourceTable load_sources(Io io) {
+    SourceTable table = load_source_table();
+    for (const std::string& problem : table.problems()) {
+        io.err << "tovani: " << problem << "\n";
+    }
+    return table;
+}
+
+const BookSource* pick_source(const SourceTable& table, const CommandOptions& o, Io io) {
+    const BookSource* source = table.find(o.source);
+    if (!source) {
+        io.err << "tovani: there is no book source " << o.source
+               << " ('tovani sources' lists them)\n";
+        return nullptr;
+    }
+    return source;
+}
+
+int report_failure(Io io, const BookSource& source, const Outcome& outcome) {
+    io.err << "tovani: " << u8(failure_text(source, outcome)) << "\n";
+    return exit_status(outcome);
+}
+
+int search_command(const CommandOptions& o, Io io) {
+    const std::string keyword = utf8_to_text(o.keyword);
+    if (!is_searchable_keyword(keyword)) {
+        io.err << "tovani search: the keyword is empty\n";
+        return exit_usage;
+    }
+    return o.all ? search_all(o, io, keyword) : search_one(o, io, keyword);
+}
+
+int chapters_command(const CommandOptions& o, Io io) {
+    const SourceTable table = load_sources(io);
+    const BookSource* source = pick_source(table, o, io);
+    if (!source) {
+        return exit_usage;
+    }
+    const ChapterListResult list = list_chapters(*source, utf8_to_text(o.link));
+    if (list.status != ChapterListStatus::ok) {
+        if (list.status == ChapterListStatus::page_unsupported) {
+            io.err << "怎么说呢，部分小说本身会有乱码的出现，我就不处理了，所以干脆不显示，换个书源试试。\n";
+        } else if (!list.outcome.site_failed()) {
+            io.err << "拉取章节失败！\n";
+        }
+        return report_failure(io, *source, list.outcome);
     }
     if (o.json) {
         json rows = json::array();
@@ -95,10 +190,19 @@ int chapters_command(const CommandOptions& o, Io io) {
 }
 
 int details_command(const CommandOptions& o, Io io) {
+    const SourceTable table = load_sources(io);
+    const BookSource* source = pick_source(table, o, io);
+    if (!source) {
+        return exit_usage;
+    }
     SearchHit hit{1, utf8_to_text(o.name), utf8_to_text(o.author), utf8_to_text(o.link)};
-    const DetailsOutcome outcome = request_book_details(o.source, hit);
-    if (outcome.refusal) {
-        return report(io, *outcome.refusal);
+    const DetailsOutcome outcome = request_book_details(*source, hit);
+    if (outcome.refused) {
+        io.err << "暂不支持！\n";
+        return exit_no_match;
+    }
+    if (!outcome.details) {
+        return report_failure(io, *source, outcome.outcome);
     }
     const BookDetails& d = *outcome.details;
     const std::vector<std::pair<const char*, const std::string*>> fields{
@@ -126,44 +230,74 @@ int details_command(const CommandOptions& o, Io io) {
 }
 
 int read_command(const CommandOptions& o, Io io) {
-    const std::string link = utf8_to_text(o.link);
-    int status = 0;
-    FetchPageArgs args;
-    args.http_status_out = &status;
-    const std::string body = fetch_page(link, args);
-    if (body.empty()) {
-        io.err << "tovani: could not fetch " << o.link
-               << (status ? " (HTTP " + std::to_string(status) + ")" : std::string()) << "\n";
-        return exit_failure;
+    const SourceTable table = load_sources(io);
+    const BookSource* source = pick_source(table, o, io);
+    if (!source) {
+        return exit_usage;
     }
-    const auto text = try_extract_chapter_text(o.source, body, o.nbsp_always);
-    if (!text) {
-        io.err << "tovani: the page has no chapter text for book source " << o.source << "\n";
-        return exit_failure;
+    const ChapterTextResult chapter = fetch_chapter_text(*source, utf8_to_text(o.link));
+    if (!chapter.outcome.ok()) {
+        return report_failure(io, *source, chapter.outcome);
     }
-    io.out << u8(*text) << "\n";
+    io.out << u8(chapter.text) << "\n";
     return exit_ok;
 }
 
 int sites_command(const CommandOptions& o, Io io) {
-    const auto sites = sites_or_report(io);
-    if (!sites) {
-        return exit_failure;
-    }
+    const SourceTable table = load_sources(io);
     if (o.json) {
         json rows = json::array();
-        for (int s = 1; s <= source_count; ++s) {
-            rows.push_back({{"source", s}, {"root", sites->site_root(s)}, {"from", sites->origin(s)}});
+        for (const BookSource& s : table.sources()) {
+            json row = {{"source", s.id()}, {"root", s.site_root()}, {"from", s.host_origin}};
+            if (!s.usable()) {
+                row["error"] = s.host_error;
+            }
+            rows.push_back(std::move(row));
         }
         io.out << rows.dump(2) << "\n";
         return exit_ok;
     }
     std::vector<std::vector<std::string>> rows;
-    for (int s = 1; s <= source_count; ++s) {
-        rows.push_back({std::to_string(s), sites->site_root(s), sites->origin(s)});
+    for (const BookSource& s : table.sources()) {
+        rows.push_back({std::to_string(s.id()), s.usable() ? s.site_root() : s.host_error,
+                        s.host_origin});
     }
     print_table(io.out, {"书源", "地址", "来源"}, rows);
     io.out << "sites file: " << sites_file_path() << "\n";
+    return exit_ok;
+}
+
+int sources_command(const CommandOptions& o, Io io) {
+    const SourceTable table = load_sources(io);
+    if (o.export_id != 0) {
+        const BookSource* source = table.find(o.export_id);
+        if (!source) {
+            io.err << "tovani sources: there is no book source " << o.export_id << "\n";
+            return exit_usage;
+        }
+        io.out << source->rule_text;
+        return exit_ok;
+    }
+    if (o.json) {
+        json rows = json::array();
+        for (const BookSource& s : table.sources()) {
+            json row = {{"source", s.id()},     {"name", s.rule.name}, {"host", s.host},
+                        {"root", s.site_root()}, {"rule", s.rule_origin}};
+            if (!s.usable()) {
+                row["error"] = s.host_error;
+            }
+            rows.push_back(std::move(row));
+        }
+        io.out << rows.dump(2) << "\n";
+        return exit_ok;
+    }
+    std::vector<std::vector<std::string>> rows;
+    for (const BookSource& s : table.sources()) {
+        rows.push_back({std::to_string(s.id()), s.rule.name,
+                        s.usable() ? s.host : "(" + s.host_error + ")", s.rule_origin});
+    }
+    print_table(io.out, {"书源", "名称", "主机", "规则"}, rows);
+    io.out << "your rule files: " << user_rules_folder() << "/*.toml\n";
     return exit_ok;
 }
 

@@ -3,11 +3,17 @@
 
 #include <ostream>
 #include <string>
+#include <vector>
+
+#include "sources/outcome.h"
+#include "sources/source_table.h"
 
 namespace tovani::cli {
 
 struct CommandOptions {
-    int source = 0;
+    std::string source_text; ///< --source as given
+    int source = 0;          ///< parsed from source_text
+    bool all = false;        ///< search --all
     bool json = false;
     std::string keyword; ///< UTF-8, as typed
     std::string link;
@@ -18,6 +24,12 @@ struct CommandOptions {
     bool merge = false;
     bool no_merge = false;
     std::string out; ///< UTF-8 folder
+    int export_id = 0;
+    std::vector<std::string> formats; ///< download --format
+    std::string encoding = "gbk";     ///< download --encoding
+    std::string convert;              ///< download --convert
+    bool update_all = false;
+    std::vector<std::string> names; ///< update NAME...
 };
 
 struct Io {
@@ -25,11 +37,25 @@ struct Io {
     std::ostream& err;
 };
 
+/// The exit status that tells what `outcome` was.
+int exit_status(const Outcome& outcome);
+
+/// Loads the book sources, printing what was wrong with any rule file or the sites file.
+SourceTable load_sources(Io io);
+
+/// The source `o.source`, or null after telling the user there is no usable one of that id.
+const BookSource* pick_source(const SourceTable& table, const CommandOptions& o, Io io);
+
+/// Reports a failure of `source` on stderr and gives its exit status.
+int report_failure(Io io, const BookSource& source, const Outcome& outcome);
+
 int search_command(const CommandOptions& o, Io io);
 int chapters_command(const CommandOptions& o, Io io);
 int details_command(const CommandOptions& o, Io io);
 int read_command(const CommandOptions& o, Io io);
 int download_command(const CommandOptions& o, Io io);
 int sites_command(const CommandOptions& o, Io io);
+int sources_command(const CommandOptions& o, Io io);
+int doctor_command(const CommandOptions& o, Io io);
 
 } // namespace tovani::cli

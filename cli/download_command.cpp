@@ -80,20 +80,19 @@ private:
 } // namespace
 
 int download_command(const CommandOptions& o, Io io) {
-    SitesLoad load = load_sites();
-    if (!load.sites) {
-        io.err << "tovani: " << load.error << "\n";
-        return exit_failure;
+    const SourceTable table = load_sources(io);
+    const BookSource* source = pick_source(table, o, io);
+    if (!source) {
+        return exit_usage;
     }
     const std::string book_link = utf8_to_text(o.link);
-    ChapterListResult list = list_chapters(*load.sites, o.source, book_link);
-    if (auto m = chapter_list_message(o.source, list.status)) {
-        io.err << to_utf8(m->message.text) << "\n";
-        return exit_failure;
+    ChapterListResult list = list_chapters(*source, book_link);
+    if (list.status != ChapterListStatus::ok) {
+        return report_failure(io, *source, list.outcome);
     }
 
     DownloadRequest request;
-    request.source = o.source;
+    request.source = *source;
     request.book_name = utf8_to_text(o.name);
     request.book_author = utf8_to_text(o.author);
     request.chapters = std::move(list.chapters);
@@ -114,13 +113,13 @@ int download_command(const CommandOptions& o, Io io) {
         break;
     case StartStatus::no_chapters:
         io.err << to_utf8(gbk("未找到章节信息！")) << "\n";
-        return exit_failure;
+        return exit_no_match;
     case StartStatus::pool_busy:
         io.err << "tovani: the worker pool could not start\n";
-        return exit_failure;
+        return exit_no_match;
     case StartStatus::write_failed:
         io.err << "tovani: cannot write to " << to_utf8(job.download_folder()) << "\n";
-        return exit_failure;
+        return exit_no_match;
     }
 
     const bool live = isatty(STDERR_FILENO) == 1;
@@ -165,7 +164,7 @@ int download_command(const CommandOptions& o, Io io) {
         if (o.merge) {
             io.err << "not merging while chapters are missing\n";
         }
-        return exit_failure;
+        return exit_site_failed;
     }
 
     FlagMergeAnswer answer(o.merge && !o.no_merge);
@@ -176,7 +175,7 @@ int download_command(const CommandOptions& o, Io io) {
     const MergeResult merged = job.merge_chapters();
     if (!merged.ok) {
         io.err << "tovani: " << to_utf8(merged.error) << "\n";
-        return exit_failure;
+        return exit_no_match;
     }
     io.out << to_utf8(merged.book_file) << "\n";
     return exit_ok;

@@ -10,18 +10,17 @@ const ChapterLayout& chapter_layout(int source) {
     static const std::array<ChapterLayout, 8> layouts{{
         // 1: the block ends at CR LF TAB TAB before the error-report paragraph.
         {R"(<div id="chaptercontent" class="Readarea ReadAjax_content">)",
-         "\r\n\t\t<p class=\"readinline\">", "", "", "<br /><br />", "", "", "\r\n\r\n", false},
+         "\r\n\t\t<p class=\"readinline\">", "", "", "<br /><br />", "", "", "\r\n\r\n"},
         // 2: "<br/>" is a line break, "<br>" is dropped.
-        {R"(<div id="content">)", "</div>", "", "", "<br/><br>", "", "", "\r\n", true},
+        {R"(<div id="content">)", "</div>", "", "", "<br/><br>", "", "", "\r\n"},
         // 3: one <p> per paragraph.
-        {R"(<div id="content">)", "</div>", "<p>", "</p>", "", "", "\r\n", "", false},
-        {R"(<div id="content">)", "</div>", "", "", "<br /><br />", "", "", "\r\n\r\n", false},
-        {R"(cp_content">)", "<script", "", "", "<br><br/>", "", "", "\r\n\r\n", false},
-        {R"(showtxt">)", "<script", "", "", "<br/><br>", "", "", "\r\n\r\n", true},
+        {R"(<div id="content">)", "</div>", "<p>", "</p>", "", "", "\r\n", ""},
+        {R"(<div id="content">)", "</div>", "", "", "<br /><br />", "", "", "\r\n\r\n"},
+        {R"(cp_content">)", "<script", "", "", "<br><br/>", "", "", "\r\n\r\n"},
+        {R"(showtxt">)", "<script", "", "", "<br/><br>", "", "", "\r\n\r\n"},
         {R"(showtxt">)", R"(<div class="page_chapter">)", "", "", "<br /><br/><br>", "", "",
-         "\r\n\r\n\r\n", true},
-        {R"(<div id="content">)", "</div>", "", "", "<br><br/><br />", "", "", "\r\n\r\n\r\n",
-         true},
+         "\r\n\r\n\r\n"},
+        {R"(<div id="content">)", "</div>", "", "", "<br><br/><br />", "", "", "\r\n\r\n\r\n"},
     }};
     return layouts[static_cast<std::size_t>(source - 1)];
 }

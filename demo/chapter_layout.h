@@ -16,7 +16,6 @@ struct ChapterLayout {
     std::string_view open, close, separator;
     // What open, close and separator turn into after the source's replacements.
     std::string_view open_out, close_out, separator_out;
-    bool nbsp_always = false; ///< the source turns "&nbsp;" into spaces on every read
 };
 
 /// Each paragraph is indented with four of these on the page.

@@ -144,14 +144,6 @@ DemoBook make_book(const BookSeed& seed, int chapters, bool generated) {
     return book;
 }
 
-std::string repeat(std::string_view piece, int times_count) {
-    std::string out;
-    for (int i = 0; i < times_count; ++i) {
-        out += piece;
-    }
-    return out;
-}
-
 } // namespace
 
 DemoLibrary::DemoLibrary(LibraryOptions options) : options_(options) {
@@ -223,15 +215,14 @@ std::vector<std::string> DemoLibrary::chapter_paragraphs(const DemoBook& book, i
     return paragraphs;
 }
 
-std::string DemoLibrary::expected_chapter_text(int source, const DemoBook& book, int number,
-                                               bool nbsp_always) const {
+std::string DemoLibrary::expected_chapter_text(int source, const DemoBook& book,
+                                               int number) const {
     if (source < 1 || source > 8) {
         return {};
     }
     const ChapterLayout& layout = chapter_layout(source);
-    const std::string indent = (layout.nbsp_always || nbsp_always)
-                                   ? std::string(indent_nbsp_count, ' ')
-                                   : repeat(nbsp, indent_nbsp_count);
+    // Readers decode every HTML reference: the "&nbsp;" indent is four spaces.
+    const std::string indent(indent_nbsp_count, ' ');
     return join_paragraphs(chapter_paragraphs(book, number), indent, layout.open_out,
                            layout.close_out, layout.separator_out);
 }

@@ -58,10 +58,9 @@ public:
     std::vector<std::string> chapter_paragraphs(const DemoBook& book, int number) const;
 
     /// Exactly what extracting the chapter text from this source's chapter page must give:
-    /// the block between the source's markers after its "&nbsp;" and line-break replacements.
-    /// `nbsp_always` is the reader's variant that turns "&nbsp;" into spaces on every source.
-    std::string expected_chapter_text(int source, const DemoBook& book, int number,
-                                      bool nbsp_always = false) const;
+    /// the block between the source's markers after its line-break replacements, with HTML
+    /// references decoded ("&nbsp;" is a space).
+    std::string expected_chapter_text(int source, const DemoBook& book, int number) const;
 
 private:
     LibraryOptions options_;

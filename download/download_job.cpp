@@ -121,13 +121,10 @@ void DownloadJob::Shared::run_chapter(int number) {
         if (cancelled.load()) {
             break;
         }
-        int status = 0;
-        const std::string body = fetch(link, &status);
-        const bool ok_status = status == 0 ? !body.empty() : (status >= 200 && status < 300);
-        const auto text = ok_status ? try_extract_chapter_text(request.source, body, false)
-                                    : std::nullopt;
-        if (text) {
-            if (write_file(path, *text)) {
+        const FetchedPage page = fetch(link, request.source.rule.politeness.page_timeout);
+        const ChapterTextResult chapter = chapter_text_of(request.source, page);
+        if (chapter.outcome.ok()) {
+            if (write_file(path, chapter.text)) {
                 downloaded.fetch_add(1);
                 report(true, number);
                 return;
@@ -137,7 +134,7 @@ void DownloadJob::Shared::run_chapter(int number) {
         if (attempt == retry.attempts) {
             break;
         }
-        const auto wait = is_throttled(status) ? throttled_delay : delay;
+        const auto wait = is_throttled(page.status) ? throttled_delay : delay;
         if (!back_off(wait)) {
             break;
         }
@@ -151,11 +148,7 @@ DownloadJob::DownloadJob(ThreadPool& pool, DownloadRequest request, ChapterFetch
     : pool_(pool), shared_(std::make_shared<Shared>()) {
     Shared& s = *shared_;
     s.request = std::move(request);
-    s.fetch = fetch ? std::move(fetch) : [](const std::string& url, int* status) {
-        FetchPageArgs args;
-        args.http_status_out = status;
-        return fetch_page(url, args);
-    };
+    s.fetch = fetch ? std::move(fetch) : network_fetchers().page;
     s.base = s.request.base_folder.empty() ? desktop_folder() : s.request.base_folder;
     s.folder = tovani::download_folder(s.base);
     s.progress_path = progress_file_path(s.base, s.request.book_name, s.request.book_author);

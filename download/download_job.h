@@ -29,7 +29,7 @@ struct RetryPolicy {
 };
 
 struct DownloadRequest {
-    int source = 0;          ///< 1..8
+    BookSource source;       ///< the rule the chapters are read with, and where the site is
     std::string book_name;   ///< GBK
     std::string book_author; ///< GBK
     std::vector<ChapterEntry> chapters;
@@ -77,9 +77,8 @@ using ProgressCallback = std::function<void(const DownloadProgress&)>;
 
 class DownloadJob {
 public:
-    /// `fetch` GETs a chapter page, giving its body and HTTP status (0 when no response);
-    /// by default fetch_page.
-    using ChapterFetch = std::function<std::string(const std::string& url, int* http_status)>;
+    /// `fetch` GETs a chapter page within the time limit; by default fetch_page.
+    using ChapterFetch = Fetchers::Fetch;
 
     DownloadJob(ThreadPool& pool, DownloadRequest request, ChapterFetch fetch = {});
     ~DownloadJob();

@@ -1,72 +1,98 @@
 #include "sources/book_details.h"
 
 #include "sources/page_text.h"
-#include "sources/recipes.h"
+#include "sources/rule_match.h"
 #include "text/encoding.h"
+#include "text/html_entities.h"
 #include "text/text_helpers.h"
 
 namespace tovani {
 namespace {
 
-BookDetails from_meta_tags(std::string_view page) {
-    auto meta = [&](const char* property) {
-        return text_between(page, std::string(property) + "\" content=\"", "\"/>");
+BookDetails from_meta_tags(const DetailsRule& rule, std::string_view page) {
+    auto meta = [&](std::size_t fact) {
+        if (fact >= rule.meta_properties.size()) {
+            return std::string();
+        }
+        return text_between(page, rule.meta_properties[fact] + "\" content=\"", rule.value_end);
     };
     BookDetails d;
-    d.cover_url = meta("og:image");
-    d.author = meta("og:novel:author");
-    d.title = meta("og:title");
-    d.update_time = meta("og:novel:update_time");
-    d.status = meta("og:novel:status");
-    d.latest_chapter = meta("og:novel:latest_chapter_name");
-    d.description = meta("og:description");
+    d.cover_url = meta(0);
+    d.author = meta(1);
+    d.title = meta(2);
+    d.update_time = meta(3);
+    d.status = meta(4);
+    d.latest_chapter = meta(5);
+    d.description = meta(6);
     return d;
 }
 
-// Source 5 shows its facts in a table; title and author come from the search hit.
-BookDetails from_table(std::string_view page, const SearchHit& hit) {
-    static const std::string updated = gbk("更新时间：</td><td class=\"tc\">");
-    static const std::string latest = gbk("最新章节");
-    static const std::string intro = gbk("内容简介】</h4><br />");
-    const std::string section = text_between(page, "ffw\">", "</table>");
+// Facts cut out of one section of the page; title and author come from the search hit.
+BookDetails from_table(const DetailsRule& rule, std::string_view page, const SearchHit& hit) {
+    const std::string section = text_between(page, rule.section.first, rule.section.second);
+    const LinkBases none{};
     BookDetails d;
     d.author = hit.author;
     d.title = hit.name;
-    d.cover_url = text_between(section, "src=\"", "\"");
-    d.update_time = text_between(section, updated, "</td>");
-    d.latest_chapter = text_after(text_between(section, latest, "</a>"), ">");
-    d.description = replace_text(replace_text(text_between(section, intro, "</td>"), "<br>", ""),
-                                 "<br/>", "");
+    d.cover_url = apply_field(rule.cover_url, section, none);
+    d.update_time = apply_field(rule.update_time, section, none);
+    d.latest_chapter = apply_field(rule.latest_chapter, section, none);
+    d.description = apply_field(rule.description, section, none);
     return d;
 }
 
-Message refusal() {
-    return {source_texts().not_supported, MessageIcon::information, source_texts().system_title};
+// The texts shown to the reader carry no HTML references; the cover address is used as it is.
+void decode_texts(BookDetails& d) {
+    for (std::string* text : {&d.author, &d.title, &d.update_time, &d.status, &d.latest_chapter,
+                              &d.description}) {
+        *text = decode_html_entities(*text);
+    }
 }
 
 } // namespace
 
-DetailsOutcome parse_book_details(int source, const SearchHit& hit, std::string_view body) {
-    if (!is_valid_source(source)) {
-        return {std::nullopt, refusal()};
+DetailsOutcome parse_book_details(const SourceRule& rule, const SearchHit& hit,
+                                  std::string_view body) {
+    const DetailsRule& d = rule.details;
+    DetailsOutcome out;
+    if (d.kind == DetailsKind::refused) {
+        out.refused = true;
+        return out;
     }
-    const DetailsRecipe& recipe = source_recipe(source).details;
-    switch (recipe.kind) {
-    case DetailsKind::refused:
-        return {std::nullopt, refusal()};
-    case DetailsKind::table:
-        return {from_table(page_text(body, recipe.decode), hit), std::nullopt};
-    case DetailsKind::meta_tags:
-        break;
+    const std::string page = page_text(body, d.decode);
+    BookDetails details = d.kind == DetailsKind::table ? from_table(d, page, hit)
+                                                       : from_meta_tags(d, page);
+    decode_texts(details);
+    // Nothing of the book on its page: a bot check is told apart; an empty window still opens
+    // for a page of another layout, as it always has.
+    const bool nothing_found = details.cover_url.empty() && details.update_time.empty() &&
+                               details.status.empty() && details.latest_chapter.empty() &&
+                               details.description.empty();
+    if (nothing_found && looks_like_challenge(rule, page)) {
+        out.outcome = {OutcomeKind::blocked, 0, gbk("人机验证页面")};
+        return out;
     }
-    return {from_meta_tags(page_text(body, recipe.decode)), std::nullopt};
+    out.details = std::move(details);
+    return out;
 }
 
-DetailsOutcome request_book_details(int source, const SearchHit& hit, const Fetchers& fetchers) {
-    if (!is_valid_source(source) || source_recipe(source).details.kind == DetailsKind::refused) {
-        return {std::nullopt, refusal()};
+DetailsOutcome request_book_details(const BookSource& source, const SearchHit& hit,
+                                    const Fetchers& fetchers) {
+    DetailsOutcome out;
+    if (source.rule.details.kind == DetailsKind::refused) {
+        out.refused = true;
+        return out;
     }
-    return parse_book_details(source, hit, fetchers.page(hit.link));
+    if (!source.usable()) {
+        out.outcome = {OutcomeKind::unreachable, 0, source.host_error};
+        return out;
+    }
+    const FetchedPage fetched = fetchers.page(hit.link, source.rule.politeness.page_timeout);
+    if (Outcome o = fetch_outcome(fetched); !o.ok()) {
+        out.outcome = std::move(o);
+        return out;
+    }
+    return parse_book_details(source.rule, hit, fetched.body);
 }
 
 } // namespace tovani

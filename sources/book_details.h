@@ -3,9 +3,10 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "sources/book_source.h"
-#include "sources/sites_config.h"
+#include "sources/outcome.h"
 
 namespace tovani {
 
@@ -21,16 +22,18 @@ struct BookDetails {
 };
 
 struct DetailsOutcome {
+    Outcome outcome; ///< ok, or why the book page could not be read
     std::optional<BookDetails> details; ///< set when the details window should open
-    std::optional<Message> refusal;     ///< set when the source has no details ("暂不支持！")
+    bool refused = false; ///< the source shows no details ("暂不支持！")
 };
 
-/// Requests the details of the book in `hit` (a row of the result list) from `source`.
-/// A failed fetch gives empty fields, never another book's values.
-DetailsOutcome request_book_details(int source, const SearchHit& hit,
+/// Requests the details of the book in `hit` (a row of the result list). Every field is
+/// replaced: a marker the page lacks gives an empty field, never another book's value.
+DetailsOutcome request_book_details(const BookSource& source, const SearchHit& hit,
                                     const Fetchers& fetchers = network_fetchers());
 
 /// Reads the details out of an already fetched book page.
-DetailsOutcome parse_book_details(int source, const SearchHit& hit, std::string_view body);
+DetailsOutcome parse_book_details(const SourceRule& rule, const SearchHit& hit,
+                                  std::string_view body);
 
 } // namespace tovani

@@ -1,20 +1,32 @@
 #pragma once
-// The eight book sources and the value types their adapters produce.
-// All texts are GBK.
+// A book source (a rule and the host it lives at), the rows its adapters produce, and how they
+// reach the sites. All texts are GBK unless a comment says otherwise.
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
 
+#include "http/fetch.h"
+#include "sources/source_rule.h"
+
 namespace tovani {
 
-inline constexpr int source_count = 8;
+/// One book source: its rule and where it lives.
+struct BookSource {
+    SourceRule rule;
+    std::string rule_origin; ///< "built-in 02.toml" or the rule file's path (UTF-8)
+    std::string rule_text;   ///< the rule file exactly as loaded
+    std::string host;        ///< "host" or "host:port"
+    std::string host_origin; ///< e.g. "environment TOVANI_SITE_HOST_3" (UTF-8)
+    std::string host_error;  ///< why the host cannot be used (UTF-8); empty when it can
 
-/// Whether `source` is 1..8.
-inline bool is_valid_source(int source) { return source >= 1 && source <= source_count; }
-
-/// Sources 1, 4 and 8 are served over https, the others over http.
-bool is_https_source(int source);
+    int id() const { return rule.id; }
+    bool usable() const { return host_error.empty(); }
+    bool is_builtin() const { return rule.id >= 1 && rule.id <= builtin_source_count; }
+    /// Scheme and host without a trailing slash, e.g. "https://127.0.0.1:18441".
+    std::string site_root() const;
+};
 
 /// One row of the main window's result list.
 struct SearchHit {
@@ -33,22 +45,22 @@ struct ChapterEntry {
     bool operator==(const ChapterEntry&) const = default;
 };
 
-enum class MessageIcon { error, information, question };
-
-/// A message box the front end shows: text, icon and title (GBK).
-struct Message {
-    std::string text;
-    MessageIcon icon = MessageIcon::error;
-    std::string title;
-    bool operator==(const Message&) const = default;
+/// A page as a fetcher brings it back.
+struct FetchedPage {
+    std::string body;
+    int status = 0; ///< HTTP status of the final response; 0 when none arrived
+    FetchFailure failure = FetchFailure::none;
+    std::string reason; ///< the failure in the system's or libcurl's words (ASCII)
+    std::optional<std::chrono::seconds> retry_after;
 };
 
 /// How the adapters reach the sites. Tests replace these with fixtures.
 struct Fetchers {
-    /// GET with every default of fetch_page; the body, empty on failure.
-    std::function<std::string(const std::string& url)> page;
+    using Fetch = std::function<FetchedPage(const std::string& url, std::chrono::milliseconds timeout)>;
+    /// GET with every default of fetch_page, bounded by `timeout` for the whole page.
+    Fetch page;
     /// GET with fetch_page_winhttp; the raw body delivered in body_out.
-    std::function<std::string(const std::string& url)> winhttp_body;
+    Fetch winhttp;
 };
 
 /// The fetchers that go to the network.

@@ -1,142 +1,124 @@
 #include "sources/chapter_list.h"
 
+#include <optional>
+
 #include "regex/regex_object.h"
 #include "sources/page_text.h"
-#include "sources/recipes.h"
+#include "sources/rule_match.h"
 #include "text/encoding.h"
+#include "text/html_entities.h"
 #include "text/text_helpers.h"
 
 namespace tovani {
 namespace {
 
-struct Markers {
-    std::string heading = gbk("正文</dt>");
-    std::string volume_heading = gbk("正文卷</dt>");
-    std::string volume = gbk("正文卷");
-    std::string latest = gbk("最新章节");
-};
-
-const Markers& markers() {
-    static const Markers m;
-    return m;
-}
-
-// Cuts the page down to the block that holds the chapter links.
-std::optional<std::string> narrow(std::string page, ChapterNarrowing how) {
-    const Markers& m = markers();
-    switch (how) {
+// Cuts the page down to the block that holds the chapter links; nullopt when the page lacks
+// the marker the rule requires.
+std::optional<std::string> narrow(std::string page, const ChapterRule& rule) {
+    if (!rule.required_marker.empty() && !contains_text(page, rule.required_marker)) {
+        return std::nullopt;
+    }
+    switch (rule.narrowing) {
     case ChapterNarrowing::none:
         return page;
-    case ChapterNarrowing::after_heading_before_div:
-        return text_before(text_after(page, m.heading), "<div class=");
-    case ChapterNarrowing::after_heading_before_dl:
-        if (!contains_text(page, m.heading)) {
-            return std::nullopt;
+    case ChapterNarrowing::after_before:
+        return text_before(text_after(page, rule.after), rule.before);
+    case ChapterNarrowing::between:
+        return text_between(page, rule.start, rule.end);
+    case ChapterNarrowing::volume_or_latest: {
+        if (contains_text(page, rule.volume_heading)) {
+            return text_after(page, rule.volume);
         }
-        return text_before(text_after(page, m.heading), "</dl>");
-    case ChapterNarrowing::volume_or_latest_block: {
-        if (contains_text(page, m.volume_heading)) {
-            return text_after(page, m.volume);
-        }
-        // Without volumes the site repeats its latest chapters above the full list.
-        const std::string latest_block = text_between(page, m.latest, "<dt>");
+        const std::string latest_block = text_between(page, rule.latest_start, rule.latest_end);
         return latest_block.empty() ? page : replace_text(page, latest_block, "");
     }
-    case ChapterNarrowing::zjlist:
-        return text_between(page, "zjlist", "</dl>");
     }
     return page;
 }
 
-void add(std::vector<ChapterEntry>& out, std::string name, std::string link) {
-    out.push_back({static_cast<int>(out.size()) + 1, std::move(name), std::move(link)});
+void add(std::vector<ChapterEntry>& out, const std::string& name, std::string link) {
+    out.push_back({static_cast<int>(out.size()) + 1, decode_html_entities(name), std::move(link)});
+}
+
+ChapterListResult failure(ChapterListStatus status, Outcome outcome) {
+    return {status, std::move(outcome), {}};
 }
 
 } // namespace
 
-ChapterListResult parse_chapter_list(const Sites& sites, int source, std::string_view book_link,
+ChapterListResult parse_chapter_list(const BookSource& source, std::string_view book_link,
                                      std::string_view body) {
-    if (!is_valid_source(source)) {
-        return {ChapterListStatus::no_chapters, {}};
-    }
-    const ChapterRecipe& recipe = source_recipe(source).chapters;
-    const std::string& root = sites.site_root(source);
+    const ChapterRule& rule = source.rule.chapters;
+    const std::string root = source.site_root();
+    const LinkBases bases{root, book_link};
 
-    std::optional<std::string> block = narrow(page_text(body, recipe.decode), recipe.narrowing);
+    const std::string page = page_text(body, rule.decode);
+    std::optional<std::string> block = narrow(page, rule);
     if (!block) {
-        return {ChapterListStatus::page_unsupported, {}};
+        return failure(ChapterListStatus::page_unsupported,
+                       page_does_not_fit(source.rule, page,
+                                         gbk("页面没有“") + rule.required_marker + gbk("”")));
     }
     RegexObject re;
-    const bool strict = recipe.options == PatternOptions::strict;
-    if (!re.create(recipe.pattern, *block, strict, strict, true, true)) {
-        return {ChapterListStatus::pattern_failed, {}};
-    }
-    const int count = re.match_count();
-    if (count == 0) {
-        return {ChapterListStatus::no_chapters, {}};
+    switch (run_pattern(re, rule.pattern, *block, rule.options)) {
+    case PatternRun::matched:
+        break;
+    case PatternRun::compile_failed:
+        return failure(ChapterListStatus::pattern_failed,
+                       {OutcomeKind::layout_changed, 0, gbk("章节正则无法编译")});
+    case PatternRun::limit_hit:
+        // Half a list passed off as the whole book would make a download "succeed" with half
+        // the chapters.
+        return failure(ChapterListStatus::pattern_failed,
+                       {OutcomeKind::layout_changed, 0, gbk("页面让章节正则无法完成匹配")});
+    case PatternRun::no_match:
+        return failure(ChapterListStatus::no_chapters,
+                       page_does_not_fit(source.rule, page, gbk("页面上没有找到章节")));
     }
 
-    ChapterListResult result{ChapterListStatus::ok, {}};
+    ChapterListResult result{ChapterListStatus::ok, {}, {}};
     auto& out = result.chapters;
-    if (recipe.links == ChapterLinks::split_first_match) {
+    if (rule.rows == ChapterRows::split_first_match) {
         // The site writes its whole chapter block on one line: the first match holds it all.
-        for (const std::string& piece : split_text(re.submatch_text(1, 1), "</dd>")) {
-            add(out, text_between(piece, "\">", "</a>"),
-                root + text_between(piece, "<a href=\"", "\">"));
+        for (const std::string& piece : split_text(re.submatch_text(1, 1), rule.split_at)) {
+            add(out, apply_field(rule.name, piece, bases), apply_field(rule.link, piece, bases));
         }
         return result;
     }
+    const int count = re.match_count();
     out.reserve(static_cast<std::size_t>(count));
     for (int i = 1; i <= count; ++i) {
-        std::string group1 = re.submatch_text(i, 1);
-        switch (recipe.links) {
-        case ChapterLinks::repaired_root_plus_group:
-            // Several entries on one line: the greedy group ran across them.
-            if (contains_text(group1, "</dd>")) {
-                group1 = text_before(group1, "\"");
-            }
-            add(out, re.submatch_text(i, 2), root + group1);
-            break;
-        case ChapterLinks::root_plus_group:
-            add(out, re.submatch_text(i, 2), root + group1);
-            break;
-        case ChapterLinks::book_link_plus_group:
-            add(out, re.submatch_text(i, 2), std::string(book_link) + group1);
-            break;
-        case ChapterLinks::cell_href:
-            add(out, text_between(group1, "\">", "</a>"), text_between(group1, "href=\"", "\">"));
-            break;
-        case ChapterLinks::split_first_match:
-            break;
-        }
+        add(out, read_field(rule.name, re, i, bases), read_field(rule.link, re, i, bases));
     }
     return result;
 }
 
-ChapterListResult list_chapters(const Sites& sites, int source, std::string_view book_link,
+ChapterListResult list_chapters(const BookSource& source, std::string_view book_link,
                                 const Fetchers& fetchers) {
-    if (!is_valid_source(source)) {
-        return {ChapterListStatus::no_chapters, {}};
+    if (!source.usable()) {
+        return failure(ChapterListStatus::no_chapters,
+                       {OutcomeKind::unreachable, 0, source.host_error});
     }
-    return parse_chapter_list(sites, source, book_link, fetchers.page(std::string(book_link)));
+    const FetchedPage fetched =
+        fetchers.page(std::string(book_link), source.rule.politeness.page_timeout);
+    if (Outcome o = fetch_outcome(fetched); !o.ok()) {
+        return failure(ChapterListStatus::no_chapters, std::move(o));
+    }
+    return parse_chapter_list(source, book_link, fetched.body);
 }
 
-std::optional<ChapterListMessage> chapter_list_message(int source, ChapterListStatus status) {
-    const SourceTexts& t = source_texts();
-    switch (status) {
-    case ChapterListStatus::ok:
-        return std::nullopt;
-    case ChapterListStatus::pattern_failed:
-        return ChapterListMessage{{t.chapters_failed, MessageIcon::error, t.info_title}, false};
-    case ChapterListStatus::no_chapters: {
-        const MessageIcon icon = source <= 4 ? MessageIcon::information : MessageIcon::error;
-        return ChapterListMessage{{t.chapters_failed, icon, t.info_title}, false};
+std::string book_name_from_title(const BookSource& source, std::string_view body) {
+    const std::string page = page_text(body, source.rule.chapters.decode);
+    std::string title = trim_text(text_between(page, "<title>", "</title>"));
+    // Sites write "书名_作者_站名", "书名最新章节列表 - 站名" or "书名 - 站名".
+    for (const char* cut : {"_", " - ", "-", "|", "最新章节", "全文阅读", "章节目录"}) {
+        const std::string marker = gbk(cut);
+        const std::size_t at = find_text(title, marker);
+        if (at != std::string::npos && at > 0) {
+            title.resize(at);
+        }
     }
-    case ChapterListStatus::page_unsupported:
-        return ChapterListMessage{{t.page_unsupported, MessageIcon::information, t.system_title},
-                                  true};
-    }
-    return std::nullopt;
+    return decode_html_entities(trim_text(title));
 }
 
 } // namespace tovani

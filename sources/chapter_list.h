@@ -1,40 +1,38 @@
 #pragma once
 // Chapter lists: a book's table-of-contents page becomes its ordered chapters.
 
-#include <optional>
 #include <string_view>
 #include <vector>
 
 #include "sources/book_source.h"
-#include "sources/sites_config.h"
+#include "sources/outcome.h"
 
 namespace tovani {
 
 enum class ChapterListStatus {
     ok,
-    pattern_failed,   ///< the pattern could not be compiled or run
-    no_chapters,      ///< the pattern matched nothing (also: the page could not be fetched)
-    page_unsupported, ///< source 4 only: the page lacks the chapter-block heading
+    pattern_failed,   ///< the pattern could not be compiled or gave up on the page
+    no_chapters,      ///< nothing was listed: the page did not come, or the pattern found nothing
+    page_unsupported, ///< the page lacks the marker the rule requires
 };
 
 struct ChapterListResult {
     ChapterListStatus status = ChapterListStatus::no_chapters;
+    /// ok with chapters; else why there are none (the site failed, or the page does not fit).
+    Outcome outcome;
     std::vector<ChapterEntry> chapters; ///< numbered from 1, in page order; empty unless ok
 };
 
-/// Fetches `book_link` and lists its chapters for `source` (1..8).
-ChapterListResult list_chapters(const Sites& sites, int source, std::string_view book_link,
+/// Fetches `book_link` and lists its chapters.
+ChapterListResult list_chapters(const BookSource& source, std::string_view book_link,
                                 const Fetchers& fetchers = network_fetchers());
 
-/// Lists the chapters of an already fetched table-of-contents body.
-ChapterListResult parse_chapter_list(const Sites& sites, int source, std::string_view book_link,
+/// Lists the chapters of an already fetched book page body.
+ChapterListResult parse_chapter_list(const BookSource& source, std::string_view book_link,
                                      std::string_view body);
 
-/// The message box for an outcome other than ok; `closes_window` is set for page_unsupported.
-struct ChapterListMessage {
-    Message message;
-    bool closes_window = false;
-};
-std::optional<ChapterListMessage> chapter_list_message(int source, ChapterListStatus status);
+/// The book name a book page carries in its title ("书名_作者_..." or "书名 - ..."), for a
+/// download started with a link alone; "" when the page has no title.
+std::string book_name_from_title(const BookSource& source, std::string_view body);
 
 } // namespace tovani

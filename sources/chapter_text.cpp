@@ -1,11 +1,8 @@
 #include "sources/chapter_text.h"
 
-#include <optional>
-
-#include "sources/book_source.h"
 #include "sources/page_text.h"
-#include "sources/recipes.h"
 #include "text/encoding.h"
+#include "text/html_entities.h"
 #include "text/text_helpers.h"
 
 namespace tovani {
@@ -14,14 +11,14 @@ namespace {
 // The block between the markers, or nullopt when either marker is missing. `find` is the
 // search that suits the text's encoding.
 template <typename Find>
-std::optional<std::string_view> content_block(const TextRecipe& recipe, std::string_view text,
+std::optional<std::string_view> content_block(const TextRule& rule, std::string_view text,
                                               Find find) {
-    const std::size_t start = find(text, recipe.start_marker, 0);
+    const std::size_t start = find(text, rule.start, 0);
     if (start == std::string_view::npos) {
         return std::nullopt;
     }
-    const std::size_t from = start + recipe.start_marker.size();
-    const std::size_t end = find(text, recipe.end_marker, from);
+    const std::size_t from = start + rule.start.size();
+    const std::size_t end = find(text, rule.end, from);
     if (end == std::string_view::npos) {
         return std::nullopt;
     }
@@ -51,64 +48,63 @@ std::string replace_bytes(std::string_view text, std::string_view from, std::str
     return out;
 }
 
-// The markers and replacements of every source are ASCII. On a UTF-8 page they are applied to
-// the UTF-8 bytes, where no character can hide an ASCII byte, and only the chapter text is
-// converted; the result is the same as converting the whole page first, at a fraction of the cost.
-std::optional<std::string> extract_utf8(const TextRecipe& recipe, std::string_view body,
-                                        bool nbsp_always) {
-    const auto block = content_block(recipe, until_zero(body), find_bytes);
+// With ASCII markers and replacements a UTF-8 page is cut and cleaned in its own bytes, where
+// no character can hide an ASCII byte, and only the chapter text is converted; the result is
+// the same as converting the whole page first, at a fraction of the cost.
+std::optional<std::string> extract_utf8(const TextRule& rule, std::string_view body) {
+    const auto block = content_block(rule, until_zero(body), find_bytes);
     if (!block) {
         return std::nullopt;
     }
     std::string text(*block);
-    if (recipe.nbsp_always || nbsp_always) {
-        text = replace_bytes(text, "&nbsp;", " ");
-    }
-    for (const auto& [from, to] : recipe.replacements) {
+    for (const auto& [from, to] : rule.replace) {
         text = replace_bytes(text, from, to);
     }
-    return std::string(until_zero(convert_charset(text)));
+    return std::string(until_zero(convert_charset(decode_html_entities_utf8(text))));
 }
 
 } // namespace
 
-std::optional<std::string> try_extract_chapter_text(int source, std::string_view body,
-                                                    bool nbsp_always) {
-    if (!is_valid_source(source)) {
-        return std::nullopt;
+std::optional<std::string> try_extract_chapter_text(const TextRule& rule, std::string_view body,
+                                                    bool) {
+    if (rule.decode == PageDecode::utf8_to_gbk && rule.ascii_markers) {
+        return extract_utf8(rule, body);
     }
-    const TextRecipe& recipe = source_recipe(source).text;
-    if (recipe.decode == PageDecode::utf8_to_gbk) {
-        return extract_utf8(recipe, body, nbsp_always);
-    }
-    const std::string page = page_text(body, recipe.decode);
-    const auto block = content_block(recipe, page, find_gbk);
+    const std::string page = page_text(body, rule.decode);
+    const auto block = content_block(rule, page, find_gbk);
     if (!block) {
         return std::nullopt;
     }
     std::string text(*block);
-    if (recipe.nbsp_always || nbsp_always) {
-        text = replace_text(text, "&nbsp;", " ");
-    }
-    for (const auto& [from, to] : recipe.replacements) {
+    for (const auto& [from, to] : rule.replace) {
         text = replace_text(text, from, to);
     }
-    return text;
+    return decode_html_entities(text);
 }
 
-std::string extract_chapter_text(int source, std::string_view body, bool nbsp_always) {
-    return try_extract_chapter_text(source, body, nbsp_always).value_or(std::string());
+std::string extract_chapter_text(const TextRule& rule, std::string_view body, bool nbsp_always) {
+    return try_extract_chapter_text(rule, body, nbsp_always).value_or(std::string());
 }
 
-bool has_chapter_markers(int source, std::string_view body) {
-    if (!is_valid_source(source)) {
-        return false;
+ChapterTextResult chapter_text_of(const BookSource& source, const FetchedPage& page) {
+    if (Outcome o = fetch_outcome(page); !o.ok()) {
+        return {std::move(o), {}};
     }
-    const TextRecipe& recipe = source_recipe(source).text;
-    if (recipe.decode == PageDecode::utf8_to_gbk) {
-        return content_block(recipe, until_zero(body), find_bytes).has_value();
+    if (auto text = try_extract_chapter_text(source.rule.text, page.body)) {
+        return {{}, std::move(*text)};
     }
-    return content_block(recipe, page_text(body, recipe.decode), find_gbk).has_value();
+    return {page_does_not_fit(source.rule, page_text(page.body, source.rule.text.decode),
+                              gbk("页面上没有章节正文的标记")),
+            {}};
+}
+
+ChapterTextResult fetch_chapter_text(const BookSource& source, std::string_view link,
+                                     const Fetchers& fetchers) {
+    if (!source.usable()) {
+        return {{OutcomeKind::unreachable, 0, source.host_error}, {}};
+    }
+    return chapter_text_of(source,
+                           fetchers.page(std::string(link), source.rule.politeness.page_timeout));
 }
 
 } // namespace tovani

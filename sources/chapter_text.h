@@ -5,20 +5,35 @@
 #include <string>
 #include <string_view>
 
+#include "sources/book_source.h"
+#include "sources/outcome.h"
+
 namespace tovani {
 
-/// Cuts the chapter out of `body` (the page as fetched) for `source` (1..8) and turns the
-/// site's "&nbsp;" and line-break tags into spaces and CR LF. `nbsp_always` makes every source
-/// turn "&nbsp;" into a space (the reader's first chapter). Empty when a marker is missing.
-std::string extract_chapter_text(int source, std::string_view body, bool nbsp_always = false);
-
-/// The same, but nullopt when the page lacks the source's markers: an error page or a challenge
-/// rather than an empty chapter. One pass over the page serves both questions.
-std::optional<std::string> try_extract_chapter_text(int source, std::string_view body,
+/// Cuts the chapter out of `body` (the page as fetched) with the rule's markers, turns the
+/// site's line-break tags into CR LF as the rule's replacements say and decodes HTML character
+/// references ("&nbsp;" becomes a space). nullopt when the page lacks the markers: an error
+/// page or a challenge rather than an empty chapter. `nbsp_always` is kept for callers that
+/// ask for it; every "&nbsp;" becomes a space either way.
+std::optional<std::string> try_extract_chapter_text(const TextRule& rule, std::string_view body,
                                                     bool nbsp_always = false);
 
-/// Whether a chapter page carries the source's content markers at all; a page without them is
-/// an error page or a challenge, not an empty chapter.
-bool has_chapter_markers(int source, std::string_view body);
+/// The same, with "" when a marker is missing.
+std::string extract_chapter_text(const TextRule& rule, std::string_view body,
+                                 bool nbsp_always = false);
+
+struct ChapterTextResult {
+    Outcome outcome; ///< ok, or why there is no text (the site failed, the page does not fit)
+    std::string text;
+};
+
+/// Fetches the chapter page at `link` and extracts its text.
+ChapterTextResult fetch_chapter_text(const BookSource& source, std::string_view link,
+                                     const Fetchers& fetchers = network_fetchers());
+
+/// The outcome of a fetched chapter page: the fetch's own failure, else whether the page
+/// carries the rule's markers (a page without them is a challenge or a changed layout), with
+/// the text when it does.
+ChapterTextResult chapter_text_of(const BookSource& source, const FetchedPage& page);
 
 } // namespace tovani

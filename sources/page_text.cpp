@@ -9,7 +9,7 @@ std::string page_text(std::string_view body, PageDecode decode) {
     switch (decode) {
     case PageDecode::utf8_to_gbk:
         return std::string(until_zero(convert_charset(body)));
-    case PageDecode::gbk_to_gbk:
+    case PageDecode::gbk:
         return std::string(until_zero(convert_charset(body, "GBK")));
     case PageDecode::as_is:
         break;

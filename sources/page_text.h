@@ -4,11 +4,11 @@
 #include <string>
 #include <string_view>
 
-#include "sources/recipes.h"
+#include "sources/source_rule.h"
 
 namespace tovani {
 
-/// Decodes `body` as the recipe says and ends the text at its first zero byte.
+/// Decodes `body` as the rule says and ends the text at its first zero byte.
 std::string page_text(std::string_view body, PageDecode decode);
 
 } // namespace tovani

@@ -4,7 +4,7 @@
 
 namespace tovani::ui {
 
-AppState::AppState(Sites site_table) : sites(std::move(site_table)) {}
+AppState::AppState(SourceTable source_table) : sources(std::move(source_table)) {}
 
 void AppState::set_details(const BookDetails& d)
 {

@@ -7,17 +7,17 @@
 
 #include "download/thread_pool.h"
 #include "sources/book_details.h"
-#include "sources/sites_config.h"
+#include "sources/source_table.h"
 
 namespace tovani::ui {
 
 struct AppState {
-    explicit AppState(Sites site_table = {});
+    explicit AppState(SourceTable source_table = {});
     AppState(const AppState&) = delete;
     AppState& operator=(const AppState&) = delete;
 
-    Sites sites;             ///< where the eight sources live
-    int selected_source = 0; ///< 1..8 once a search has run
+    SourceTable sources;     ///< the book sources and where they live
+    int selected_source = 0; ///< the id of the source of the current results, once searched
     int hotkey_id = 0;       ///< identifier of the Enter shortcut, 0 when there is none
 
     // The book opened last with "查看章节" (GBK).

@@ -17,6 +17,7 @@
 #include "ui/app_state.h"
 #include "ui/companion_window.h"
 #include "ui/list_rows.h"
+#include "ui/outcome_messages.h"
 #include "ui/prompter.h"
 #include "ui/qt_text.h"
 #include "ui/reader_window.h"
@@ -83,8 +84,7 @@ struct ChapterWindow::ProgressRelay {
 };
 
 ChapterWindow::ChapterWindow(AppState& state, Prompter& prompter, QWidget* parent)
-    : QWidget(parent), state_(state), prompter_(prompter), source_(state.selected_source),
-      book_link_(state.book_link), book_name_(state.book_name), book_author_(state.book_author)
+    : QWidget(parent), state_(state), prompter_(prompter), book_link_(state.book_link), book_name_(state.book_name), book_author_(state.book_author)
 {
     setObjectName(QStringLiteral("章节窗口"));
     setWindowTitle(QStringLiteral("Tovani小说下载器    By:Wexlo"));
@@ -139,17 +139,17 @@ ChapterWindow::ChapterWindow(AppState& state, Prompter& prompter, QWidget* paren
     resize(665, 451);
 
     list_->clear();
-    if (!is_valid_source(source_)) {
+    const BookSource* source = state_.sources.find(state_.selected_source);
+    if (source == nullptr) {
         return;
     }
+    source_ = *source;
     loading_ = true;
     button_->setEnabled(false);
     list_->setEnabled(false);
     setCursor(Qt::BusyCursor);
     runner_.run(
-        [sites = state_.sites, source = source_, link = book_link_] {
-            return list_chapters(sites, source, link);
-        },
+        [source = source_, link = book_link_] { return list_chapters(source, link); },
         [this](const ChapterListResult& result) {
             std::vector<std::vector<std::string>> rows;
             rows.reserve(result.chapters.size());
@@ -161,7 +161,7 @@ ChapterWindow::ChapterWindow(AppState& state, Prompter& prompter, QWidget* paren
             button_->setEnabled(true);
             list_->setEnabled(true);
             unsetCursor();
-            if (auto m = chapter_list_message(source_, result.status)) {
+            if (auto m = chapter_list_message(source_, result)) {
                 prompter_.inform(this, m->message);
                 if (m->closes_window) {
                     close();

@@ -52,7 +52,7 @@ public:
     /// "在线阅读": opens a reader on the selected row.
     ReaderWindow* open_reader();
 
-    int source() const { return source_; }
+    const BookSource& source() const { return source_; }
     int row_count() const;
     int selected_row() const;
     /// Row `row` (0-based) of the list; an empty entry when there is no such row.
@@ -83,7 +83,7 @@ private:
     AppState& state_;
     Prompter& prompter_;
     // The book this window shows, kept from its opening: later searches change nothing here.
-    int source_ = 0;
+    BookSource source_;
     std::string book_link_;
     std::string book_name_;
     std::string book_author_;

@@ -22,6 +22,7 @@
 #include "ui/details_window.h"
 #include "ui/fonts.h"
 #include "ui/list_rows.h"
+#include "ui/outcome_messages.h"
 #include "ui/prompter.h"
 #include "ui/qt_text.h"
 
@@ -78,10 +79,11 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter, QWidget* parent)
     sources_->setObjectName(QStringLiteral("组合框1"));
     sources_->setGeometry(744, 8, 128, 32);
     sources_->setFont(hei_font(20));
-    sources_->addItems({QStringLiteral("书源一"), QStringLiteral("书源二"), QStringLiteral("书源三"),
-                        QStringLiteral("书源四"), QStringLiteral("书源五"), QStringLiteral("书源六"),
-                        QStringLiteral("书源七"), QStringLiteral("书源八")});
-    sources_->setCurrentIndex(1);
+    // Every loaded source, by its id: 书源一 to 书源八, then added sources by their names.
+    for (const BookSource& source : state_.sources.sources()) {
+        sources_->addItem(from_gbk(source_label(source)), source.id());
+    }
+    sources_->setCurrentIndex(std::min(1, sources_->count() - 1));
 
     by_label_ = new QLabel(QStringLiteral("By:Wexlo"), this);
     by_label_->setObjectName(QStringLiteral("标签1"));
@@ -189,23 +191,21 @@ void MainWindow::run_search()
     }
     list_->clear();
     const std::string keyword = to_gbk(edit_->text());
-    if (!is_searchable_keyword(keyword)) {
+    if (!is_searchable_keyword(keyword, search_placeholder())) {
         return;
     }
-    const int index = sources_->currentIndex();
-    if (index < 0 || index >= source_count) {
+    const BookSource* source = state_.sources.find(sources_->currentData().toInt());
+    if (source == nullptr) {
         return;
     }
-    const int source = index + 1;
-    state_.selected_source = source;
+    state_.selected_source = source->id();
     set_busy(true);
-    runner_.run([sites = state_.sites, source,
-                 keyword] { return search_source(sites, source, keyword); },
-                [this](const SearchOutcome& outcome) {
+    runner_.run([source = *source, keyword] { return search_source(source, keyword); },
+                [this, source = *source](const SearchOutcome& outcome) {
                     append_hits(outcome.hits);
                     set_busy(false);
-                    if (outcome.message) {
-                        prompter_.inform(this, *outcome.message);
+                    if (auto m = search_message(source, outcome)) {
+                        prompter_.inform(this, *m);
                     }
                     emit work_finished();
                 });
@@ -261,13 +261,19 @@ void MainWindow::show_book_details()
         return;
     }
     const SearchHit hit = row_hit(selected_row());
-    const int source = state_.selected_source;
+    const BookSource* source = state_.sources.find(state_.selected_source);
+    if (source == nullptr) {
+        return;
+    }
     set_busy(true);
-    runner_.run([source, hit] { return request_book_details(source, hit); },
-                [this](const DetailsOutcome& outcome) {
+    runner_.run([source = *source, hit] { return request_book_details(source, hit); },
+                [this, source = *source](const DetailsOutcome& outcome) {
                     set_busy(false);
-                    if (outcome.refusal) {
-                        prompter_.inform(this, *outcome.refusal);
+                    if (auto m = details_message(source, outcome)) {
+                        if (!outcome.refused) {
+                            state_.set_details({}); // no earlier book's facts stay behind
+                        }
+                        prompter_.inform(this, *m);
                     } else if (outcome.details) {
                         state_.set_details(*outcome.details);
                         auto* window = new DetailsWindow(state_);

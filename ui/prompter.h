@@ -4,11 +4,21 @@
 
 #include <QMessageBox>
 
-#include "sources/book_source.h"
+#include <string>
 
 class QWidget;
 
 namespace tovani::ui {
+
+enum class MessageIcon { error, information, question };
+
+/// A message box the program shows: text, icon and title (GBK).
+struct Message {
+    std::string text;
+    MessageIcon icon = MessageIcon::error;
+    std::string title;
+    bool operator==(const Message&) const = default;
+};
 
 class Prompter {
 public:

@@ -17,6 +17,7 @@
 #include "ui/chapter_window.h"
 #include "ui/chapter_save.h"
 #include "ui/fonts.h"
+#include "ui/outcome_messages.h"
 #include "ui/prompter.h"
 #include "ui/qt_text.h"
 
@@ -56,7 +57,7 @@ QPushButton* make_button(const QString& text, const char* name, QWidget* parent,
 ReaderWindow::ReaderWindow(AppState& state, Prompter& prompter, ChapterWindow* chapters,
                            QWidget* parent)
     : QWidget(parent), state_(state), prompter_(prompter), chapters_(chapters),
-      source_(chapters != nullptr ? chapters->source() : 0)
+      source_(chapters != nullptr ? chapters->source() : BookSource{})
 {
     setObjectName(QStringLiteral("阅读窗口"));
 
@@ -108,7 +109,7 @@ ReaderWindow::ReaderWindow(AppState& state, Prompter& prompter, ChapterWindow* c
     count_label_->setText(QStringLiteral("共%1章").arg(chapters != nullptr ? chapters->row_count() : 0));
     number_->setText(QString::number(row + 1));
     if (row >= 0) {
-        load(entry.link, true); // the first chapter shown turns "&nbsp;" into spaces everywhere
+        load(entry.link);
     }
 }
 
@@ -128,19 +129,19 @@ void ReaderWindow::set_busy(bool busy)
     }
 }
 
-void ReaderWindow::load(const std::string& link, bool nbsp_always)
+void ReaderWindow::load(const std::string& link)
 {
     set_busy(true);
-    runner_.run(
-        [source = source_, link, nbsp_always] {
-            return extract_chapter_text(source, fetch_page(link), nbsp_always);
-        },
-        [this](const std::string& text) {
-            shown_text_ = text;
-            text_->setPlainText(display_text(text));
-            set_busy(false);
-            emit chapter_shown();
-        });
+    runner_.run([source = source_, link] { return fetch_chapter_text(source, link); },
+                [this](const ChapterTextResult& chapter) {
+                    shown_text_ = chapter.text;
+                    text_->setPlainText(display_text(chapter.text));
+                    set_busy(false);
+                    if (!chapter.outcome.ok()) {
+                        prompter_.inform(this, failure_message(source_, chapter.outcome));
+                    }
+                    emit chapter_shown();
+                });
 }
 
 void ReaderWindow::jump()
@@ -157,7 +158,7 @@ void ReaderWindow::jump()
     const ChapterEntry entry = chapters_->chapter_at(n - 1);
     caption_ = entry.name;
     setWindowTitle(from_gbk(caption_));
-    load(entry.link, false);
+    load(entry.link);
 }
 
 void ReaderWindow::next_chapter()

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "sources/book_source.h"
 #include "ui/background_runner.h"
 
 class QComboBox;
@@ -49,13 +50,13 @@ signals:
     void chapter_shown();
 
 private:
-    void load(const std::string& link, bool nbsp_always);
+    void load(const std::string& link);
     void set_busy(bool busy);
 
     AppState& state_;
     Prompter& prompter_;
     QPointer<ChapterWindow> chapters_;
-    int source_ = 0;
+    BookSource source_;
     std::string shown_text_;
     std::string caption_; ///< GBK name of the chapter shown
 

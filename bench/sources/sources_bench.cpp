@@ -13,7 +13,7 @@
 #include "http/fetch.h"
 #include "sources/chapter_list.h"
 #include "sources/chapter_text.h"
-#include "sources/sites_config.h"
+#include "sources/source_table.h"
 #include "tests/support/demo_site_table.h"
 
 namespace {
@@ -26,7 +26,7 @@ constexpr int book_id = demo::DemoLibrary::scale_book_id;
 
 struct Demo {
     std::unique_ptr<demo::DemoSites> sites;
-    std::unique_ptr<Sites> config;
+    std::unique_ptr<SourceTable> config;
 };
 
 // Started once for the whole run; null when the listeners could not be started.
@@ -39,7 +39,7 @@ const Demo& demo_sites() {
         options.library.scale_chapter_bytes = chapter_bytes;
         d.sites = demo::DemoSites::start(options);
         if (d.sites) {
-            d.config = std::make_unique<Sites>(tovani::test::demo_site_table(*d.sites));
+            d.config = std::make_unique<SourceTable>(tovani::test::demo_site_table(*d.sites));
         }
         return d;
     }();
@@ -73,7 +73,7 @@ void BM_ListChaptersEndToEnd(benchmark::State& state) {
         return;
     const std::string link = d->sites->book_link(source, book_id);
     for (auto _ : state) {
-        ChapterListResult list = list_chapters(*d->config, source, link);
+        ChapterListResult list = list_chapters(*d->config->find(source), link);
         if (!whole_book(state, list))
             return;
         benchmark::DoNotOptimize(list);
@@ -111,7 +111,7 @@ void BM_ParseChapterList(benchmark::State& state) {
     const std::string link = d->sites->book_link(source, book_id);
     const std::string body = fetch_page(link);
     for (auto _ : state) {
-        ChapterListResult list = parse_chapter_list(*d->config, source, link, body);
+        ChapterListResult list = parse_chapter_list(*d->config->find(source), link, body);
         if (!whole_book(state, list))
             return;
         benchmark::DoNotOptimize(list);
@@ -132,12 +132,13 @@ void BM_ExtractChapterText(benchmark::State& state) {
     const demo::DemoLibrary& library = d->sites->library();
     const std::string expected =
         library.expected_chapter_text(source, library.scale_book(), number);
-    if (body.empty() || extract_chapter_text(source, body) != expected) {
+    const TextRule& rule = d->config->find(source)->rule.text;
+    if (body.empty() || extract_chapter_text(rule, body) != expected) {
         state.SkipWithError("the chapter page does not give the expected text");
         return;
     }
     for (auto _ : state) {
-        std::string text = extract_chapter_text(source, body);
+        std::string text = extract_chapter_text(rule, body);
         benchmark::DoNotOptimize(text);
     }
     state.counters["page_bytes"] = static_cast<double>(body.size());

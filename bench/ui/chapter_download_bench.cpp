@@ -67,13 +67,13 @@ demo::DemoSites& demo_sites()
 
 class AnswerYes final : public ui::Prompter {
 public:
-    QMessageBox::StandardButton prompt(QWidget*, const Message& message,
+    QMessageBox::StandardButton prompt(QWidget*, const tovani::ui::Message& message,
                                        QMessageBox::StandardButtons buttons) override
     {
         shown.push_back(message);
         return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     }
-    std::vector<Message> shown;
+    std::vector<tovani::ui::Message> shown;
 };
 
 bool wait_until(const std::function<bool()>& done, int timeout_ms)

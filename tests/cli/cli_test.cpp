@@ -112,7 +112,7 @@ TEST_F(CliTest, ChaptersReadAndDetails) {
         const CliRun details = run({"details", "--source", std::to_string(s), "--name", "星河渡舟",
                                  "--author", "青衫客", "--json", link});
         if (s == 2) {
-            EXPECT_EQ(details.status, exit_failure);
+            EXPECT_EQ(details.status, exit_no_match);
             EXPECT_EQ(details.err, "暂不支持！\n");
             continue;
         }
@@ -136,16 +136,20 @@ TEST_F(CliTest, FailuresAndUsageErrors) {
         std::string err_has;
     };
     const std::vector<Case> cases{
-        {{"search", "--source", "9", "x"}, exit_usage, "--source"},
-        {{"search", "--source", "1"}, exit_usage, "keyword"},
+        {{"search", "--source", "9", "x"}, exit_usage, "there is no book source 9"},
+        {{"search", "--source", "abc", "x"}, exit_usage, "--source must be the number of a book source, not 'abc'"},
+        {{"search", "--source", "1"}, exit_usage, "run 'tovani search --help' for the options"},
+        {{"search", "--source", "1", "--all", "x"}, exit_usage, "tovani search: "},
         {{"frobnicate"}, exit_usage, "frobnicate"},
-        {{"download", "--source", "1", "--merge", "--no-merge", "--name", "a", "--author", "b",
-          "x"},
-         exit_usage, "excludes"},
-        {{"search", "--source", "1", "没有这本书"}, exit_failure, "搜索不到！"},
-        {{"chapters", "--source", "5", sites_->site_root(5) + "/book/404/"}, exit_failure,
-         "拉取章节失败！"},
-        {{"read", "--source", "8", sites_->site_root(8) + "/nothing.html"}, exit_failure, ""},
+        {{"download", "--source", "1", "--merge", "--no-merge", "x"}, exit_usage, "excludes"},
+        {{"search", "--source", "1", "没有这本书"}, exit_no_match, "搜索不到！"},
+        // A book page without chapters came: the page does not fit the rule.
+        {{"chapters", "--source", "5", sites_->site_root(5) + "/book/404/"}, exit_site_failed,
+         "HTTP 404"},
+        {{"read", "--source", "8", sites_->site_root(8) + "/nothing.html"}, exit_site_failed,
+         "HTTP 404"},
+        {{"read", "--source", "8", sites_->book_link(8, 102)}, exit_layout_changed,
+         "页面与书源规则不符"},
     };
     for (const Case& c : cases) {
         const CliRun r = run(c.args);
@@ -154,24 +158,70 @@ TEST_F(CliTest, FailuresAndUsageErrors) {
     }
 }
 
-TEST_F(CliTest, UnreachableSiteAndBadConfiguration) {
+// Each kind of failure has its own exit status and names the source, its host and the reason.
+TEST_F(CliTest, FailuresAreToldApart) {
     setenv("TOVANI_SITE_HOST_4", "127.0.0.1:1", 1);
     CliRun r = run({"search", "--source", "4", "星河"});
-    EXPECT_EQ(r.status, exit_failure);
-    EXPECT_EQ(r.err, "搜索不到！\n");
-
-    setenv("TOVANI_SITE_HOST_4", "https://127.0.0.1/x", 1);
-    r = run({"sites"});
-    EXPECT_EQ(r.status, exit_failure);
-    EXPECT_NE(r.err.find("TOVANI_SITE_HOST_4"), std::string::npos) << r.err;
+    EXPECT_EQ(r.status, exit_site_failed);
+    EXPECT_EQ(r.err, "tovani: 书源四（127.0.0.1:1）无法连接：Connection refused\n");
 
     point_at_demo();
+    sites_->set_faults_on_all_pages(true);
+    sites_->set_fault_rates({.http_503 = 1.0});
+    r = run({"search", "--source", "2", "星河"});
+    EXPECT_EQ(r.status, exit_site_failed);
+    EXPECT_NE(r.err.find("网站拒绝访问：HTTP 503"), std::string::npos) << r.err;
+    sites_->set_fault_rates({.challenge = 1.0});
+    r = run({"chapters", "--source", "7", sites_->book_link(7, 102)});
+    EXPECT_EQ(r.status, exit_site_failed);
+    EXPECT_NE(r.err.find("人机验证"), std::string::npos) << r.err;
+    sites_->clear_faults();
+    sites_->set_faults_on_all_pages(false);
+
+    // A no-match search with --json still prints an empty list.
+    r = run({"search", "--source", "3", "--json", "没有这本书"});
+    EXPECT_EQ(r.status, exit_no_match);
+    EXPECT_EQ(r.out, "[]\n");
+}
+
+// One malformed host costs its own source and nothing else.
+TEST_F(CliTest, BadHostAffectsOneSource) {
+    setenv("TOVANI_SITE_HOST_2", "http://foo", 1);
+    CliRun r = run({"search", "--source", "1", "星河"});
+    EXPECT_EQ(r.status, exit_ok) << r.err;
+    r = run({"search", "--source", "2", "星河"});
+    EXPECT_EQ(r.status, exit_site_failed);
+    EXPECT_NE(r.err.find("TOVANI_SITE_HOST_2"), std::string::npos) << r.err;
+
     r = run({"sites", "--json"});
     ASSERT_EQ(r.status, exit_ok);
-    const json rows = json::parse(r.out);
+    json rows = json::parse(r.out);
     ASSERT_EQ(rows.size(), 8u);
     EXPECT_EQ(rows[0]["root"], sites_->site_root(1));
     EXPECT_EQ(rows[0]["from"], "environment TOVANI_SITE_HOST_1");
+    EXPECT_NE(rows[1]["error"].get<std::string>().find("invalid host"), std::string::npos);
+
+    r = run({"sources"});
+    ASSERT_EQ(r.status, exit_ok);
+    EXPECT_NE(r.out.find("invalid host 'http://foo'"), std::string::npos) << r.out;
+    point_at_demo();
+}
+
+TEST_F(CliTest, SourcesListAndExport) {
+    CliRun r = run({"sources", "--json"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    const json rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows[2]["source"], 3);
+    EXPECT_EQ(rows[2]["name"], "书源三");
+    EXPECT_EQ(rows[2]["host"], sites_->host(3));
+    EXPECT_EQ(rows[2]["rule"], "built-in 03.toml");
+
+    r = run({"sources", "--export", "5"});
+    ASSERT_EQ(r.status, exit_ok);
+    EXPECT_EQ(r.out.rfind("# Book source 5", 0), 0u) << r.out.substr(0, 80);
+    EXPECT_NE(r.out.find("\nid = 5\n"), std::string::npos);
+    EXPECT_NE(r.out.find("\nname = \"书源五\"\n"), std::string::npos);
 }
 
 TEST_F(CliTest, DownloadMergesAndReportsFailures) {
@@ -181,7 +231,7 @@ TEST_F(CliTest, DownloadMergesAndReportsFailures) {
     sites_->fail_chapter(102, 4, -1, demo::Fault::http_500, 7);
     CliRun r = run({"download", "--source", "7", "--threads", "5", "--name", "星河渡舟", "--author",
                  "青衫客", "--merge", "--out", out_.string(), link});
-    EXPECT_EQ(r.status, exit_failure);
+    EXPECT_EQ(r.status, exit_site_failed);
     EXPECT_NE(r.err.find("failed 1 of " + std::to_string(book.chapter_count)), std::string::npos)
         << r.err;
     EXPECT_NE(r.err.find(to_utf8(lib.chapter_name(book, 4))), std::string::npos) << r.err;

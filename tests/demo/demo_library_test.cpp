@@ -126,21 +126,17 @@ TEST(DemoLibrary, ScaleBookFollowsItsOptions) {
               natural.chapter_paragraphs(*natural.find(101), 1));
 }
 
-TEST(DemoLibrary, ExpectedTextIndentsWithNbspUnlessTheSourceOrReaderReplacesIt) {
+// Readers decode the "&nbsp;" indent of every source into spaces and replace every tag.
+TEST(DemoLibrary, ExpectedTextIndentsWithSpaces) {
     const DemoLibrary library;
     const DemoBook& book = *library.find(104);
     const std::string first = library.chapter_paragraphs(book, 2).front();
-    const std::string nbsp4 = "&nbsp;&nbsp;&nbsp;&nbsp;";
-    // Sources 2, 6, 7 and 8 always turn "&nbsp;" into spaces; 1, 3, 4 and 5 only for the reader.
     for (int source = 1; source <= 8; ++source) {
-        const bool always = source == 2 || source >= 6;
-        const std::string download = library.expected_chapter_text(source, book, 2, false);
-        const std::string reader = library.expected_chapter_text(source, book, 2, true);
-        EXPECT_EQ(download.rfind((always ? "    " : nbsp4) + first, 0), 0u) << source;
-        EXPECT_EQ(reader.rfind("    " + first, 0), 0u) << source;
-        EXPECT_EQ(reader.find("&nbsp;"), std::string::npos) << source;
-        EXPECT_NE(download.find("\r\n"), std::string::npos) << source;
-        EXPECT_EQ(download.find('<'), std::string::npos) << source;
+        const std::string text = library.expected_chapter_text(source, book, 2);
+        EXPECT_EQ(text.rfind("    " + first, 0), 0u) << source;
+        EXPECT_EQ(text.find('&'), std::string::npos) << source;
+        EXPECT_NE(text.find("\r\n"), std::string::npos) << source;
+        EXPECT_EQ(text.find('<'), std::string::npos) << source;
     }
     EXPECT_EQ(library.expected_chapter_text(0, book, 2), "");
     EXPECT_EQ(library.expected_chapter_text(9, book, 2), "");

@@ -51,14 +51,16 @@ protected:
     }
     void TearDown() override { fs::remove_all(base_); }
 
-    Sites sites() const { return tovani::test::demo_site_table(*sites_); }
+    BookSource source(int id) const { return *tovani::test::demo_site_table(*sites_).find(id); }
+    // Built-in source `id` where no site is asked (the test gives its own fetch).
+    static BookSource offline(int id) { return *builtin_source_table().find(id); }
 
     // A request for a demo book, its chapters listed through the real adapter.
     DownloadRequest request_for(int source, const demo::DemoBook& book, int threads = 8) {
-        const auto list = list_chapters(sites(), source, sites_->book_link(source, book.id));
+        const auto list = list_chapters(this->source(source), sites_->book_link(source, book.id));
         EXPECT_EQ(list.status, ChapterListStatus::ok);
         DownloadRequest r;
-        r.source = source;
+        r.source = this->source(source);
         r.book_name = book.title;
         r.book_author = book.author;
         r.chapters = list.chapters;
@@ -146,7 +148,7 @@ TEST_F(DownloadJobTest, ProgressTextsFollowSinglePrecisionSums) {
     for (const auto& [chapters, last] :
          std::vector<std::pair<int, std::string>>{{3, "100"}, {1000, "99.999"}, {2500, "100.002"}}) {
         DownloadRequest r;
-        r.source = 8;
+        r.source = offline(8);
         r.book_name = "b";
         r.book_author = "a";
         for (int i = 1; i <= chapters; ++i) {
@@ -156,9 +158,8 @@ TEST_F(DownloadJobTest, ProgressTextsFollowSinglePrecisionSums) {
         r.base_folder = base_.string() + "/";
         r.retry.attempts = 1;
         ThreadPool pool;
-        DownloadJob job(pool, r, [](const std::string&, int* status) {
-            *status = 200;
-            return std::string("<div id=\"content\">x</div>");
+        DownloadJob job(pool, r, [](const std::string&, std::chrono::milliseconds) {
+            return FetchedPage{"<div id=\"content\">x</div>", 200, {}, {}, {}};
         });
         std::vector<DownloadProgress> seen;
         run(job, &seen);
@@ -232,7 +233,7 @@ TEST_F(DownloadJobTest, PermanentFailureIsReportedAndResumedLater) {
 // Names come from web sites: none may put a file outside the download folder.
 TEST_F(DownloadJobTest, HostileNamesStayInsideTheDownloadFolder) {
     DownloadRequest r;
-    r.source = 8;
+    r.source = offline(8);
     r.book_name = "../../escaped";
     r.book_author = "/etc";
     r.chapters = {{1, "../../../outside", "x://1"},
@@ -243,9 +244,8 @@ TEST_F(DownloadJobTest, HostileNamesStayInsideTheDownloadFolder) {
     r.thread_count = 2;
     r.base_folder = base_.string() + "/inner/";
     ThreadPool pool;
-    DownloadJob job(pool, r, [](const std::string& url, int* status) {
-        *status = 200;
-        return "<div id=\"content\">" + url + "</div>";
+    DownloadJob job(pool, r, [](const std::string& url, std::chrono::milliseconds) {
+        return FetchedPage{"<div id=\"content\">" + url + "</div>", 200, {}, {}, {}};
     });
     const DownloadSummary summary = run(job);
     EXPECT_TRUE(summary.failed.empty());
@@ -270,7 +270,7 @@ TEST_F(DownloadJobTest, HostileNamesStayInsideTheDownloadFolder) {
 
 TEST_F(DownloadJobTest, EmptyListWritesNothing) {
     DownloadRequest r;
-    r.source = 1;
+    r.source = offline(1);
     r.book_name = "b";
     r.book_author = "a";
     r.base_folder = base_.string() + "/";
@@ -285,15 +285,14 @@ TEST_F(DownloadJobTest, EmptyListWritesNothing) {
 // A book file that cannot be written leaves every chapter file and the progress file.
 TEST_F(DownloadJobTest, FailedMergeDeletesNothing) {
     DownloadRequest r;
-    r.source = 8;
+    r.source = offline(8);
     r.book_name = "b";
     r.book_author = "a";
     r.chapters = {{1, "one", "x://1"}, {2, "two", "x://2"}};
     r.base_folder = base_.string() + "/";
     ThreadPool pool;
-    DownloadJob job(pool, r, [](const std::string&, int* status) {
-        *status = 200;
-        return std::string("<div id=\"content\">t</div>");
+    DownloadJob job(pool, r, [](const std::string&, std::chrono::milliseconds) {
+        return FetchedPage{"<div id=\"content\">t</div>", 200, {}, {}, {}};
     });
     run(job);
     // A folder where the book file should go makes its write fail.
@@ -309,17 +308,16 @@ TEST_F(DownloadJobTest, FailedMergeDeletesNothing) {
 // The job owns its copy of the book: the caller's request may change or go away.
 TEST_F(DownloadJobTest, JobKeepsItsOwnCopyOfTheBook) {
     auto r = std::make_unique<DownloadRequest>();
-    r->source = 8;
+    r->source = offline(8);
     r->book_name = "own";
     r->book_author = "copy";
     r->chapters = {{1, "one", "x://1"}};
     r->base_folder = base_.string() + "/";
     ThreadPool pool;
-    DownloadJob job(pool, *r, [](const std::string&, int* status) {
-        *status = 200;
-        return std::string("<div id=\"content\">t</div>");
+    DownloadJob job(pool, *r, [](const std::string&, std::chrono::milliseconds) {
+        return FetchedPage{"<div id=\"content\">t</div>", 200, {}, {}, {}};
     });
-    r->source = 1;
+    r->source = offline(1);
     r->book_name = "other";
     r.reset();
     run(job);

@@ -9,6 +9,11 @@ namespace {
 
 using test::FakeWeb;
 using test::gbk_page;
+using test::source;
+
+DetailsOutcome parse(int id, const SearchHit& hit, const std::string& body) {
+    return parse_book_details(source(id).rule, hit, body);
+}
 
 const std::string meta_page =
     "<meta property=\"og:image\" content=\"http://x.test/c.jpg\"/>\n"
@@ -16,13 +21,13 @@ const std::string meta_page =
     "<meta property=\"og:title\" content=\"甲书\"/>\n"
     "<meta property=\"og:novel:update_time\" content=\"2026-12-01 08:00\"/>\n"
     "<meta property=\"og:novel:status\" content=\"连载中\"/>\n"
-    "<meta property=\"og:description\" content=\"简介&amp;<b>说明</b>\"/>\n";
+    "<meta property=\"og:description\" content=\"&ldquo;简介&rdquo;&amp;<b>说明</b>\"/>\n";
 
 TEST(BookDetails, MetaTagsWithAMissingLatestChapter) {
     const SearchHit hit{1, "", "", "http://x.test/b/"};
     for (int source : {1, 3, 4, 6, 7, 8}) {
         const bool utf8 = source == 1 || source == 3 || source == 4 || source == 6;
-        const auto out = parse_book_details(source, hit, utf8 ? meta_page : gbk_page(meta_page));
+        const auto out = parse(source, hit, utf8 ? meta_page : gbk_page(meta_page));
         ASSERT_TRUE(out.details) << source;
         const BookDetails& d = *out.details;
         EXPECT_EQ(d.cover_url, "http://x.test/c.jpg");
@@ -31,17 +36,18 @@ TEST(BookDetails, MetaTagsWithAMissingLatestChapter) {
         EXPECT_EQ(d.update_time, "2026-12-01 08:00");
         EXPECT_EQ(d.status, gbk("连载中"));
         EXPECT_EQ(d.latest_chapter, "");
-        EXPECT_EQ(d.description, gbk("简介&amp;<b>说明</b>")); // nothing decoded
+        // References are decoded; tags are the site's and stay.
+        EXPECT_EQ(d.description, gbk("“简介”&<b>说明</b>"));
     }
 }
 
 TEST(BookDetails, ATagClosedWithASpaceRunsOnToTheNextEndMarker) {
     const std::string page = "<meta property=\"og:title\" content=\"甲\" />\n"
                              "<meta property=\"og:novel:status\" content=\"完结\"/>";
-    const auto out = parse_book_details(1, {}, page);
+    const auto out = parse(1, {}, page);
     EXPECT_EQ(out.details->title,
               gbk("甲\" />\n<meta property=\"og:novel:status\" content=\"完结"));
-    EXPECT_EQ(parse_book_details(1, {}, "<meta property=\"og:title\" content=\"甲\" />")
+    EXPECT_EQ(parse(1, {}, "<meta property=\"og:title\" content=\"甲\" />")
                   .details->title,
               "");
 }
@@ -53,7 +59,7 @@ TEST(BookDetails, Source5ReadsItsTableAndTheSearchHit) {
         "<td>最新章节<a href=\"/b/9.html\">第九章 终</a></td>"
         "<td><h4>【内容简介】</h4><br />第一行<br>第二行<br/>第三行<br />第四行</td></tr></table>");
     const SearchHit hit{3, gbk("行书"), gbk("某乙"), "http://s5.test/b/"};
-    const auto out = parse_book_details(5, hit, page);
+    const auto out = parse(5, hit, page);
     ASSERT_TRUE(out.details);
     EXPECT_EQ(*out.details, (BookDetails{"http://s5.test/c.png", gbk("某乙"), gbk("行书"),
                                          "2026-11-30", "", gbk("第九章 终"),
@@ -62,28 +68,38 @@ TEST(BookDetails, Source5ReadsItsTableAndTheSearchHit) {
 
 TEST(BookDetails, Source2IsRefusedWithoutAFetch) {
     FakeWeb web;
-    const auto out = request_book_details(2, {1, "a", "b", "http://s2.test/b/"}, web.fetchers());
+    const auto out = request_book_details(source(2), {1, "a", "b", "http://s2.test/b/"},
+                                          web.fetchers());
     EXPECT_FALSE(out.details);
-    ASSERT_TRUE(out.refusal);
-    EXPECT_EQ(out.refusal->text, gbk("暂不支持！"));
-    EXPECT_EQ(out.refusal->icon, MessageIcon::information);
-    EXPECT_EQ(out.refusal->title, gbk("系统提示"));
+    EXPECT_TRUE(out.refused);
     EXPECT_TRUE(web.asked.empty());
 }
 
-// Every request gives all seven fields anew: a failed fetch never shows an earlier book.
-TEST(BookDetails, FailedFetchGivesEmptyFieldsForEverySourceWithARecipe) {
+// A failed fetch says why instead of opening an empty window; a page without the facts still
+// opens one, with every field replaced, never showing an earlier book.
+TEST(BookDetails, FailedFetchesAndEmptyPages) {
     FakeWeb web;
     const SearchHit hit{1, gbk("书"), gbk("人"), "http://unreachable.test/b/"};
-    for (int source : {1, 3, 4, 5, 6, 7, 8}) {
-        const auto out = request_book_details(source, hit, web.fetchers());
-        ASSERT_TRUE(out.details) << source;
+    for (int id : {1, 3, 4, 5, 6, 7, 8}) {
+        SCOPED_TRACE(id);
+        const auto failed = request_book_details(source(id), hit, web.fetchers());
+        EXPECT_FALSE(failed.details);
+        EXPECT_EQ(failed.outcome.kind, OutcomeKind::http_error);
+
+        const auto out = parse(id, hit, "<html>another layout</html>");
+        ASSERT_TRUE(out.details);
         BookDetails expected;
-        if (source == 5) {
+        if (id == 5) {
             expected.title = hit.name;
             expected.author = hit.author;
         }
-        EXPECT_EQ(*out.details, expected) << source;
+        EXPECT_EQ(*out.details, expected);
+
+        const std::string check_page = "<title>安全验证</title>请稍候，正在验证您的浏览器";
+        const bool utf8 = id == 1 || id == 3 || id == 4 || id == 6;
+        const auto check = parse(id, hit, utf8 ? check_page : gbk_page(check_page));
+        EXPECT_FALSE(check.details);
+        EXPECT_EQ(check.outcome.kind, OutcomeKind::blocked);
     }
 }
 

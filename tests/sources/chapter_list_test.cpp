@@ -7,15 +7,15 @@
 namespace tovani {
 namespace {
 
-using test::fake_sites;
+using test::source;
 using test::gbk_page;
 
 ChapterEntry entry(int n, const char* name, std::string link) {
     return {n, gbk(name), std::move(link)};
 }
 
-ChapterListResult parse(int source, const std::string& book, const std::string& body) {
-    return parse_chapter_list(fake_sites(), source, book, body);
+ChapterListResult parse(int id, const std::string& book, const std::string& body) {
+    return parse_chapter_list(source(id), book, body);
 }
 
 TEST(ChapterList, Source1RepairsALineHoldingTwoEntries) {
@@ -92,28 +92,59 @@ TEST(ChapterList, Source8BetweenZjlistAndDl) {
               (std::vector<ChapterEntry>{entry(1, "第一章", "https://s8.test/12345/678.html")}));
 }
 
-TEST(ChapterList, OutcomesAndTheirMessages) {
-    for (int source = 1; source <= 8; ++source) {
-        const auto r = parse(source, "http://x.test/", "");
-        const auto expected = source == 4 ? ChapterListStatus::page_unsupported
-                                          : ChapterListStatus::no_chapters;
-        EXPECT_EQ(r.status, expected) << "source " << source;
-        const auto m = chapter_list_message(source, r.status);
-        ASSERT_TRUE(m);
-        if (source == 4) {
-            EXPECT_TRUE(m->closes_window);
-            EXPECT_EQ(m->message.title, gbk("系统提示"));
-            EXPECT_EQ(m->message.icon, MessageIcon::information);
-        } else {
-            EXPECT_FALSE(m->closes_window);
-            EXPECT_EQ(m->message.text, gbk("拉取章节失败！"));
-            EXPECT_EQ(m->message.icon,
-                      source <= 4 ? MessageIcon::information : MessageIcon::error);
-        }
+// A page that came but lists nothing does not fit the rule; a bot check is a refusal.
+TEST(ChapterList, PagesWithoutChaptersAreToldApart) {
+    for (int id = 1; id <= 8; ++id) {
+        SCOPED_TRACE(id);
+        const auto r = parse(id, "http://x.test/", "<html><body>nothing here</body></html>");
+        EXPECT_EQ(r.status, id == 4 ? ChapterListStatus::page_unsupported
+                                    : ChapterListStatus::no_chapters);
+        EXPECT_EQ(r.outcome.kind, OutcomeKind::layout_changed);
+        EXPECT_TRUE(r.chapters.empty());
+
+        const auto check = parse(id, "http://x.test/",
+                                 gbk_page("<html><title>安全验证</title><div class=\"challenge\">"
+                                          "请稍候，正在验证您的浏览器……</div></html>"));
+        EXPECT_EQ(check.outcome.kind, OutcomeKind::blocked);
+        EXPECT_TRUE(check.chapters.empty());
     }
-    EXPECT_FALSE(chapter_list_message(1, ChapterListStatus::ok));
-    EXPECT_EQ(chapter_list_message(7, ChapterListStatus::pattern_failed)->message.icon,
-              MessageIcon::error);
+}
+
+// A pattern that gives up half-way through a long page must not pass off the chapters before
+// that point as the whole book.
+TEST(ChapterList, PatternThatGivesUpIsAFailureNotAShortList) {
+    std::string page;
+    auto entries = [&page](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            const std::string n = std::to_string(i);
+            page += "<dd><a href =\"/b/" + n + ".html\">" + n + "</a></dd>\n";
+        }
+    };
+    entries(0, 2000);
+    page += "<dd><a href =\"";
+    for (int i = 0; i < 1500; ++i) {
+        page += "\">x";
+    }
+    page += "\n";
+    entries(2000, 4000);
+    const auto r = parse(7, "http://s7.test/b/", page);
+    EXPECT_EQ(r.status, ChapterListStatus::pattern_failed);
+    EXPECT_EQ(r.outcome.kind, OutcomeKind::layout_changed);
+    EXPECT_TRUE(r.chapters.empty());
+}
+
+TEST(ChapterList, FailedFetchesKeepTheirKind) {
+    test::FakeWeb web;
+    const auto missing = list_chapters(source(6), "http://s6.test/1/", web.fetchers());
+    EXPECT_EQ(missing.status, ChapterListStatus::no_chapters);
+    EXPECT_EQ(missing.outcome.kind, OutcomeKind::http_error);
+    EXPECT_EQ(missing.outcome.http_status, 404);
+
+    BookSource bad = source(6);
+    bad.host_error = "invalid host";
+    const auto unusable = list_chapters(bad, "http://s6.test/1/", web.fetchers());
+    EXPECT_EQ(unusable.outcome.kind, OutcomeKind::unreachable);
+    EXPECT_EQ(web.asked.size(), 1u) << "a source without a usable host is not asked";
 }
 
 } // namespace

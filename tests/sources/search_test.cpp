@@ -8,7 +8,7 @@ namespace tovani {
 namespace {
 
 using test::FakeWeb;
-using test::fake_sites;
+using test::source;
 using test::gbk_page;
 
 SearchHit hit(int n, const char* name, const char* author, std::string link) {
@@ -19,9 +19,10 @@ TEST(KeywordChecks, BlankAndPlaceholderAreNotSearched) {
     EXPECT_FALSE(is_searchable_keyword(""));
     EXPECT_FALSE(is_searchable_keyword("   "));
     EXPECT_FALSE(is_searchable_keyword(gbk("　 　")));
-    EXPECT_FALSE(is_searchable_keyword(search_placeholder()));
-    EXPECT_TRUE(is_searchable_keyword(gbk(" 星 海 ")));
-    EXPECT_TRUE(is_searchable_keyword(search_placeholder() + " "));
+    const std::string hint = gbk("可搜书名和作者，请您少字也别输错字。");
+    EXPECT_FALSE(is_searchable_keyword(hint, hint));
+    EXPECT_TRUE(is_searchable_keyword(gbk(" 星 海 "), hint));
+    EXPECT_TRUE(is_searchable_keyword(hint + " ", hint));
 }
 
 // The URL each source asks for, and how it encodes the keyword "a 中".
@@ -36,17 +37,15 @@ TEST(Search, UrlAndKeywordEncodingPerSource) {
         "http://s7.test/shaopu.php?ie=gbk&q=a+%D6%D0",
         "https://s8.test/modules/article/search.php?searchkey=%61+%D6%D0&submit=%CB%D1%CB%F7",
     };
-    for (int source = 1; source <= 8; ++source) {
+    for (int id = 1; id <= 8; ++id) {
         FakeWeb web;
-        const SearchOutcome out = search_source(fake_sites(), source, gbk("a 中"), web.fetchers());
-        ASSERT_EQ(web.asked.size(), 1u) << "source " << source;
-        EXPECT_EQ(web.asked[0], expected[static_cast<std::size_t>(source - 1)]);
-        // An unreachable site gives an empty body: no rows and "搜索不到！".
+        const SearchOutcome out = search_source(source(id), gbk("a 中"), web.fetchers());
+        ASSERT_EQ(web.asked.size(), 1u) << "source " << id;
+        EXPECT_EQ(web.asked[0], expected[static_cast<std::size_t>(id - 1)]);
+        // A missing page is the site's error, not "nothing found".
         EXPECT_TRUE(out.hits.empty());
-        ASSERT_TRUE(out.message.has_value());
-        EXPECT_EQ(out.message->text, gbk("搜索不到！"));
-        EXPECT_EQ(out.message->icon, MessageIcon::error);
-        EXPECT_EQ(out.message->title, gbk("信息："));
+        EXPECT_EQ(out.outcome.kind, OutcomeKind::http_error);
+        EXPECT_EQ(out.outcome.http_status, 404);
     }
 }
 
@@ -57,8 +56,8 @@ TEST(Search, Source1RowsFromOneMatchEach) {
         "<div class=\"uptime\">1</div>\n"
         "<h4 class=\"bookname\"><a href=\"/b/2/\">乙书</a></h4><div class=\"author\">某乙</div>"
         "<div class=\"uptime\">2</div>\n";
-    const SearchOutcome out = search_source(fake_sites(), 1, "x", web.fetchers());
-    ASSERT_FALSE(out.message);
+    const SearchOutcome out = search_source(source(1), "x", web.fetchers());
+    ASSERT_TRUE(out.outcome.ok());
     EXPECT_EQ(out.hits, (std::vector<SearchHit>{hit(1, "甲书", "某甲", "https://s1.test/b/1/"),
                                                 hit(2, "乙书", "某乙", "https://s1.test/b/2/")}));
 }
@@ -76,10 +75,10 @@ TEST(Search, PairedCellsDropTheUnpairedLastMatch) {
         "<td class=\"odd\"><a href=\"http://s3.test/book/7\">丁书</a></td>\n"
         "<td class=\"odd\">某丁</td>\n"
         "<td class=\"odd\"><a href=\"http://s3.test/book/8\">戊书</a></td>\n");
-    auto two = search_source(fake_sites(), 2, "x", web.fetchers());
+    auto two = search_source(source(2), "x", web.fetchers());
     EXPECT_EQ(two.hits, (std::vector<SearchHit>{hit(1, "甲书", "某甲", "http://s2.test/biquge_11/"),
                                                 hit(2, "乙书", "某乙", "http://s2.test/biquge_22/")}));
-    auto three = search_source(fake_sites(), 3, "x", web.fetchers());
+    auto three = search_source(source(3), "x", web.fetchers());
     EXPECT_EQ(three.hits, (std::vector<SearchHit>{hit(1, "丁书", "某丁", "http://s3.test/book/7/")}));
 }
 
@@ -88,7 +87,7 @@ TEST(Search, Source4CutsLinkNameAndAuthorOutOfOneGroup) {
     web.pages["https://s4.test/searchbook.php?keyword=x"] =
         "<span class=\"s2\"><a href=\"/book/5/\" target=\"_blank\">甲书</a></span>"
         "<span class=\"s4\">某甲</span>\n";
-    auto out = search_source(fake_sites(), 4, "x", web.fetchers());
+    auto out = search_source(source(4), "x", web.fetchers());
     EXPECT_EQ(out.hits, (std::vector<SearchHit>{hit(1, "甲书", "某甲", "https://s4.test/book/5/")}));
 }
 
@@ -111,8 +110,8 @@ TEST(Search, Source5FollowsThePagerAndNumbersOn) {
     web.pages["http://s5.test/s/x"] = source5_page(1, 20, pager);
     web.pages["http://s5.test/s/x/2"] = source5_page(21, 20, "");
     web.pages["http://s5.test/s/x/3"] = source5_page(41, 20, "");
-    auto out = search_source(fake_sites(), 5, "x", web.fetchers());
-    ASSERT_FALSE(out.message);
+    auto out = search_source(source(5), "x", web.fetchers());
+    ASSERT_TRUE(out.outcome.ok());
     ASSERT_EQ(out.hits.size(), 60u);
     for (int i = 1; i <= 60; ++i) {
         const auto& h = out.hits[static_cast<std::size_t>(i - 1)];
@@ -124,8 +123,8 @@ TEST(Search, Source5FollowsThePagerAndNumbersOn) {
 
     // A later page that yields nothing ends the search quietly with the rows so far.
     web.pages.erase("http://s5.test/s/x/3");
-    out = search_source(fake_sites(), 5, "x", web.fetchers());
-    EXPECT_FALSE(out.message);
+    out = search_source(source(5), "x", web.fetchers());
+    EXPECT_TRUE(out.outcome.ok());
     EXPECT_EQ(out.hits.size(), 40u);
 }
 
@@ -135,7 +134,7 @@ TEST(Search, Source5PagerHrefsGetTheKeywordEncoded) {
     web.pages[keyword_page] =
         source5_page(1, 1, "<a class=\"c\">1</a><a href=\"/s/中/2\">2</a></div>");
     web.pages["http://s5.test/s/%E4%B8%AD/2"] = source5_page(2, 1, "");
-    auto out = search_source(fake_sites(), 5, gbk("中"), web.fetchers());
+    auto out = search_source(source(5), gbk("中"), web.fetchers());
     EXPECT_EQ(out.hits.size(), 2u);
     EXPECT_EQ(web.asked.back(), "http://s5.test/s/%E4%B8%AD/2");
 }
@@ -150,14 +149,13 @@ TEST(Search, Source6RefusesNameAndAuthorCountsThatDiffer) {
     }
     FakeWeb web;
     web.pages["http://s6.test/search.php?searchkey=x"] = page;
-    auto out = search_source(fake_sites(), 6, "x", web.fetchers());
+    auto out = search_source(source(6), "x", web.fetchers());
     EXPECT_TRUE(out.hits.empty());
-    ASSERT_TRUE(out.message);
-    EXPECT_EQ(out.message->text, gbk("搜索不到！"));
+    EXPECT_EQ(out.outcome.kind, OutcomeKind::no_match);
 
     page += "<span class=\"author\">某</span>\n";
     web.pages["http://s6.test/search.php?searchkey=x"] = page;
-    out = search_source(fake_sites(), 6, "x", web.fetchers());
+    out = search_source(source(6), "x", web.fetchers());
     EXPECT_EQ(out.hits.size(), 10u);
     EXPECT_EQ(out.hits[3].link, "http://s6.test/b3/");
 }
@@ -167,7 +165,7 @@ TEST(Search, Source7NeedsNameLinkAndAuthorOnOneLine) {
     web.pages["http://s7.test/shaopu.php?ie=gbk&q=x"] = gbk_page(
         "<div class=\"bookname\"><a href=\"/7/\">甲书</a></div><div class=\"author\">某甲</div>\n"
         "<div class=\"bookname\"><a href=\"/8/\">乙书</a></div>\n<div class=\"author\">某乙</div>\n");
-    auto out = search_source(fake_sites(), 7, "x", web.fetchers());
+    auto out = search_source(source(7), "x", web.fetchers());
     EXPECT_EQ(out.hits, (std::vector<SearchHit>{hit(1, "甲书", "某甲", "http://s7.test/7/")}));
 }
 
@@ -186,7 +184,7 @@ TEST(Search, Source8ReadsTheFirstTableAndEveryOtherAuthorCell) {
     // The keyword "x" is percent-encoded in full on this source.
     web.pages["https://s8.test/modules/article/search.php?searchkey=%78&submit=%CB%D1%CB%F7"] =
         gbk_page(table);
-    auto out = search_source(fake_sites(), 8, "x", web.fetchers());
+    auto out = search_source(source(8), "x", web.fetchers());
     ASSERT_EQ(out.hits.size(), 3u);
     for (int i = 1; i <= 3; ++i) {
         const auto& h = out.hits[static_cast<std::size_t>(i - 1)];

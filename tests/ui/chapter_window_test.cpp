@@ -127,11 +127,19 @@ TEST_F(ChapterWindowTest, ListFailuresShowTheirMessages)
         QString title;
         bool closes;
     };
-    const QString failed = QStringLiteral("拉取章节失败！");
+    const auto layout = [](int source) {
+        return QStringLiteral("拉取章节失败！\n书源%1（%2）页面与书源规则不符：页面上没有找到章节")
+            .arg(source == 2 ? QStringLiteral("二") : QStringLiteral("六"))
+            .arg(QString::fromStdString(demo_sites().host(source)));
+    };
     const Case cases[] = {
-        {"no chapters, sources 1 to 4", 2, demo_sites().site_root(2) + "/no/such/book/", failed,
+        // A page of another layout: the spec's text, its icon per source, and the details.
+        {"no chapters, sources 1 to 4", 2, demo_sites().book_link(7, 101), layout(2),
          MessageIcon::information, QStringLiteral("信息："), false},
-        {"no chapters, sources 5 to 8", 6, demo_sites().site_root(6) + "/no/such/book/", failed,
+        {"no chapters, sources 5 to 8", 6, demo_sites().book_link(2, 101), layout(6),
+         MessageIcon::error, QStringLiteral("信息："), false},
+        {"the site failed", 6, demo_sites().site_root(6) + "/no/such/book/",
+         QStringLiteral("书源六（%1）网站出错：HTTP 404").arg(QString::fromStdString(demo_sites().host(6))),
          MessageIcon::error, QStringLiteral("信息："), false},
         // Another site's page lacks source 4's chapter-block heading.
         {"page unsupported", 4, demo_sites().book_link(1, 101),

@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <map>
 #include <QTimer>
 #include <QTreeWidget>
 
@@ -235,15 +237,19 @@ TEST_F(MainWindowTest, EveryOutcomeClearsTheListAndShowsItsMessage)
     }
 }
 
-TEST_F(MainWindowTest, UnreachableSiteFindsNothing)
+TEST_F(MainWindowTest, UnreachableSiteSaysWhichAndWhy)
 {
-    std::array<std::string, source_count> hosts;
-    hosts.fill("127.0.0.1:1"); // nothing listens on port 1
-    env.state->sites = Sites::from_hosts(hosts);
+    std::map<int, std::string> hosts;
+    for (int id = 1; id <= 8; ++id) {
+        hosts[id] = "127.0.0.1:1"; // nothing listens on port 1
+    }
+    env.state->sources = builtin_source_table(hosts);
     search(3, QStringLiteral("青衫客"));
     EXPECT_EQ(list->topLevelItemCount(), 0);
     ASSERT_EQ(prompter.messages.size(), 1u);
-    EXPECT_EQ(prompter.messages[0].text, QStringLiteral("搜索不到！"));
+    EXPECT_EQ(prompter.messages[0].text,
+              QStringLiteral("书源三（127.0.0.1:1）无法连接：Connection refused"));
+    EXPECT_EQ(prompter.messages[0].icon, MessageIcon::error);
     EXPECT_EQ(env.state->selected_source, 3);
 }
 
@@ -401,20 +407,24 @@ TEST_F(MainWindowTest, DetailsNeverShowAnotherBook)
     ASSERT_TRUE(wait_until([&] { return !window->is_busy(); }));
     EXPECT_EQ(q(env.state->details_title), list->topLevelItem(0)->text(1));
 
-    // The second book's page cannot be had: nothing of the first book may remain.
+    // The second book's page cannot be had: the failure is told and nothing of the first book
+    // remains.
     demo_sites().set_faults_on_all_pages(true);
     demo::FaultRates always;
     always.http_500 = 1;
     demo_sites().set_fault_rates(always);
     select_row(1);
+    prompter.messages.clear();
     QSignalSpy opened(window.get(), &MainWindow::details_window_opened);
     window->show_book_details();
     ASSERT_TRUE(wait_until([&] { return !window->is_busy(); }));
     demo_sites().clear_faults();
     demo_sites().set_faults_on_all_pages(false);
-    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.count(), 0);
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_TRUE(prompter.messages[0].text.endsWith(QStringLiteral("网站出错：HTTP 500")))
+        << prompter.messages[0].text.toStdString();
     EXPECT_EQ(env.state->details(), BookDetails{});
-    EXPECT_EQ(opened.at(0).at(0).value<DetailsWindow*>()->details(), BookDetails{});
 }
 
 TEST_F(MainWindowTest, CopyLinkPutsTheRowsLinkOnTheClipboard)

@@ -70,9 +70,9 @@ protected:
         ASSERT_TRUE(wait_until([&] { return !reader->is_busy(); }));
     }
 
-    std::string chapter_text(int n, bool nbsp_always = false) const
+    std::string chapter_text(int n) const
     {
-        return demo_sites().library().expected_chapter_text(source, *book, n, nbsp_always);
+        return demo_sites().library().expected_chapter_text(source, *book, n);
     }
     QString chapter_name(int n) const { return q(demo_sites().library().chapter_name(*book, n)); }
 
@@ -94,8 +94,8 @@ TEST_F(ReaderTest, OpensTheSelectedChapterWithSpacesForNbsp)
         EXPECT_EQ(number->text(), QStringLiteral("1"));
         EXPECT_EQ(reader->findChild<QLabel*>(QStringLiteral("count_label"))->text(),
                   QStringLiteral("共%1章").arg(book->chapter_count));
-        EXPECT_EQ(reader->shown_text(), chapter_text(1, true));
-        EXPECT_EQ(text->toPlainText(), q(chapter_text(1, true)).replace("\r\n", "\n"));
+        EXPECT_EQ(reader->shown_text(), chapter_text(1));
+        EXPECT_EQ(text->toPlainText(), q(chapter_text(1)).replace("\r\n", "\n"));
         EXPECT_TRUE(text->isReadOnly());
         TearDown();
     }

@@ -42,7 +42,7 @@ using namespace tovani;
 // Answers every box without showing it, and prints it for the record.
 class QuietPrompter final : public ui::Prompter {
 public:
-    QMessageBox::StandardButton prompt(QWidget*, const Message& message,
+    QMessageBox::StandardButton prompt(QWidget*, const tovani::ui::Message& message,
                                        QMessageBox::StandardButtons buttons) override
     {
         std::fprintf(stderr, "message: %s\n", to_utf8(message.text).c_str());

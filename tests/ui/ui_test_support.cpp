@@ -99,7 +99,7 @@ demo::DemoSites& demo_sites()
     return *sites;
 }
 
-Sites demo_site_table()
+SourceTable demo_site_table()
 {
     return tovani::test::demo_site_table(demo_sites());
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "demo/demo_sites.h"
-#include "sources/sites_config.h"
+#include "sources/source_table.h"
 #include "ui/app_state.h"
 #include "ui/prompter.h"
 
@@ -48,7 +48,7 @@ QString q(const std::string& gbk_text);
 /// The demo sites on free ports, started once per test program.
 demo::DemoSites& demo_sites();
 /// A site table pointing at the demo sites.
-Sites demo_site_table();
+SourceTable demo_site_table();
 
 /// AppState on the demo sites, downloading into a fresh temporary folder.
 struct StateOnDemo {
