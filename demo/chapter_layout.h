@@ -1,7 +1,8 @@
 #pragma once
 // How each source's chapter page wraps the text, and what the wrapping becomes once a reader
-// has cut the block out and applied that source's replacements. Shared by the page renderer and
-// DemoLibrary::expected_chapter_text so the two cannot drift apart. All pieces are ASCII.
+// has cut the block out, applied that source's replacements and decoded HTML references.
+// Shared by the page renderer and DemoLibrary::expected_chapter_text so the two cannot drift
+// apart. Served pieces are ASCII; the `_out` pieces are GBK.
 
 #include <string>
 #include <string_view>
@@ -16,13 +17,11 @@ struct ChapterLayout {
     std::string_view open, close, separator;
     // What open, close and separator turn into after the source's replacements.
     std::string_view open_out, close_out, separator_out;
+    std::string indent;     ///< served before every paragraph
+    std::string indent_out; ///< what a reader makes of it (GBK)
 };
 
-/// Each paragraph is indented with four of these on the page.
-inline constexpr std::string_view nbsp = "&nbsp;";
-inline constexpr int indent_nbsp_count = 4;
-
-/// The layout of `source` (1..8).
+/// The layout of `source` (1..9).
 const ChapterLayout& chapter_layout(int source);
 
 /// The paragraphs as one block: each is `open`, `indent`, the paragraph, `close`, with

@@ -217,13 +217,11 @@ std::vector<std::string> DemoLibrary::chapter_paragraphs(const DemoBook& book, i
 
 std::string DemoLibrary::expected_chapter_text(int source, const DemoBook& book,
                                                int number) const {
-    if (source < 1 || source > 8) {
+    if (source < 1 || source > 9) {
         return {};
     }
     const ChapterLayout& layout = chapter_layout(source);
-    // Readers decode every HTML reference: the "&nbsp;" indent is four spaces.
-    const std::string indent(indent_nbsp_count, ' ');
-    return join_paragraphs(chapter_paragraphs(book, number), indent, layout.open_out,
+    return join_paragraphs(chapter_paragraphs(book, number), layout.indent_out, layout.open_out,
                            layout.close_out, layout.separator_out);
 }
 

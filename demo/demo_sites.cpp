@@ -35,33 +35,15 @@
 namespace tovani::demo {
 namespace {
 
-// --- build-time default hosts -------------------------------------------------------------
+// --- default ports --------------------------------------------------------------------------
 
-constexpr std::array<const char*, source_count> default_hosts{
-    TOVANI_DEFAULT_HOST_1, TOVANI_DEFAULT_HOST_2, TOVANI_DEFAULT_HOST_3, TOVANI_DEFAULT_HOST_4,
-    TOVANI_DEFAULT_HOST_5, TOVANI_DEFAULT_HOST_6, TOVANI_DEFAULT_HOST_7, TOVANI_DEFAULT_HOST_8};
+// The bundled rules of the built-in sources name these ports on 127.0.0.1, so the program works
+// against a demo started without options.
+constexpr std::array<int, source_count> default_ports{18441, 18082, 18083, 18444, 18085,
+                                                      18086, 18087, 18448, 18089};
 
 bool https_source(int source) {
     return source == 1 || source == 4 || source == 8;
-}
-
-// The port of a "host:port" text, or -1.
-int port_of(std::string_view host) {
-    const auto colon = host.rfind(':');
-    if (colon == std::string_view::npos || colon + 1 == host.size()) {
-        return -1;
-    }
-    int port = 0;
-    for (char c : host.substr(colon + 1)) {
-        if (c < '0' || c > '9') {
-            return -1;
-        }
-        port = port * 10 + (c - '0');
-        if (port > 65535) {
-            return -1;
-        }
-    }
-    return port;
 }
 
 // --- self-signed certificate --------------------------------------------------------------
@@ -385,6 +367,7 @@ constexpr std::array<SearchEntry, source_count> search_entries{{
     {"/search.php", "searchkey"},
     {"/shaopu.php", "q"},
     {"/modules/article/search.php", "searchkey"},
+    {"/search", "kw"},
 }};
 
 Route route_request(int source, const DemoLibrary& library, std::string_view target) {
@@ -419,7 +402,7 @@ Route route_request(int source, const DemoLibrary& library, std::string_view tar
         r.kind = r.book != nullptr ? PageKind::cover : PageKind::other;
         return r;
     }
-    const std::string_view prefix = source == 2 ? "/biquge_" : "/book/";
+    const std::string_view prefix = source == 2 ? "/biquge_" : source == 9 ? "/novel/" : "/book/";
     if (!path.starts_with(prefix)) {
         return r;
     }
@@ -450,6 +433,11 @@ bool plain_host(std::string_view host) {
 }
 
 } // namespace
+
+int default_port(int source) {
+    return source < 1 || source > source_count ? 0
+                                               : default_ports[static_cast<std::size_t>(source - 1)];
+}
 
 const char* fault_name(Fault fault) {
     switch (fault) {
@@ -710,19 +698,13 @@ struct DemoSites::Impl {
             if (options.free_ports) {
                 site.port = server.bind_to_any_port("127.0.0.1");
             } else {
-                const int port = port_of(default_hosts[static_cast<std::size_t>(source - 1)]);
-                if (port <= 0) {
-                    return fail(std::string{"bad default host for source "} +
-                                std::to_string(source) + ": " +
-                                default_hosts[static_cast<std::size_t>(source - 1)]);
-                }
+                const int port = default_port(source);
                 site.port = server.bind_to_port("127.0.0.1", port) ? port : -1;
             }
             if (site.port <= 0) {
                 std::string message = "cannot listen for source " + std::to_string(source);
                 if (!options.free_ports) {
-                    message += " on ";
-                    message += default_hosts[static_cast<std::size_t>(source - 1)];
+                    message += " on 127.0.0.1:" + std::to_string(default_port(source));
                 }
                 return fail(message);
             }

@@ -17,7 +17,12 @@
 
 namespace tovani::demo {
 
-inline constexpr int source_count = 8;
+/// Sites 1 to 8 have the layouts of the built-in sources; site 9 has a layout of its own, for a
+/// source that a rule file alone adds (see docs/rules).
+inline constexpr int source_count = 9;
+
+/// The port site `source` listens on unless free ports are asked for.
+int default_port(int source);
 
 enum class PageKind { search, book, chapter, cover, other };
 inline constexpr int page_kind_count = 5;

@@ -42,7 +42,7 @@ const Words& words() {
 }
 
 bool utf8_source(int source) {
-    return source == 1 || source == 2 || source == 4 || source == 6;
+    return source == 1 || source == 2 || source == 4 || source == 6 || source == 9;
 }
 
 PageBody finish(int source, std::string gbk_text) {
@@ -101,12 +101,13 @@ std::string pager_keyword(std::string_view keyword) {
 
 std::string meta_tags(const DemoLibrary& library, std::string_view root, int source,
                       const DemoBook& book) {
-    auto tag = [](std::string_view property, std::string_view value) {
+    // The ninth site writes its tags with a space before the slash.
+    auto tag = [source](std::string_view property, std::string_view value) {
         std::string t = "<meta property=\"";
         t += property;
         t += "\" content=\"";
         t += value;
-        t += "\"/>\r\n";
+        t += source == 9 ? "\" />\r\n" : "\"/>\r\n";
         return t;
     };
     const std::string r{root};
@@ -187,6 +188,11 @@ std::string search_rows(int source, const DemoLibrary& library, std::string_view
             t += w.ten_thousand_chars + "</td>\r\n";
             t += "<td class=\"odd\" align=\"center\">" + date_of(*b) + "</td>\r\n";
             t += "<td class=\"even\" align=\"center\">" + b->status + "</td>\r\n</tr>\r\n";
+            break;
+        case 9: // a list item per book: title link, writer, chapter count
+            t += "<li class=\"item\"><a class=\"title\" href=\"" + book_path(9, b->id) + "\">";
+            t += b->title + "</a> <span class=\"writer\">" + b->author + "</span> ";
+            t += "<span class=\"count\">" + std::to_string(b->chapter_count) + "</span></li>\r\n";
             break;
         default:
             break;
@@ -342,6 +348,14 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
         }
         t += "</dl>\r\n</div>\r\n";
         break;
+    case 9: // a catalogue list of its own
+        t += "<div class=\"catalog\">\r\n<h2>" + w.contents + "</h2>\r\n<ul class=\"chapters\">\r\n";
+        for (int n = 1; n <= count; ++n) {
+            t += "<li><a href=\"" + chapter_path(9, book.id, n) + "\">";
+            t += library.chapter_name(book, n) + "</a></li>\r\n";
+        }
+        t += "</ul>\r\n</div>\r\n";
+        break;
     case 8: // between "zjlist" and "</dl>", links relative to the book
         t += "<p>" + w.latest + "<a href=\"" + std::to_string(count) + ".html\">";
         t += latest_name(library, book) + "</a></p>\r\n<div class=\"zjlist\">\r\n<dl>\r\n";
@@ -360,7 +374,14 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
 } // namespace
 
 std::string book_path(int source, int book_id) {
-    return source == 2 ? "/biquge_" + id_text(book_id) + "/" : "/book/" + id_text(book_id) + "/";
+    switch (source) {
+    case 2:
+        return "/biquge_" + id_text(book_id) + "/";
+    case 9:
+        return "/novel/" + id_text(book_id) + "/";
+    default:
+        return "/book/" + id_text(book_id) + "/";
+    }
 }
 
 std::string chapter_path(int source, int book_id, int number) {
@@ -405,6 +426,9 @@ PageBody search_page(int source, const DemoLibrary& library, std::string_view ro
         t += "</table>\r\n<table class=\"footer\"><tr><td><a href=\"" + std::string{root} + "/\">" +
              w.home + "</a></td></tr></table>\r\n";
         break;
+    case 9:
+        t += "<ul class=\"results\">\r\n" + search_rows(source, library, root, hits) + "</ul>\r\n";
+        break;
     default: // 1, 6, 7
         t += search_rows(source, library, root, hits);
         break;
@@ -437,11 +461,7 @@ PageBody chapter_page(int source, const DemoLibrary& library, std::string_view r
     const ChapterLayout& layout = chapter_layout(source);
     const std::string name = library.chapter_name(book, number);
 
-    std::string indent;
-    for (int i = 0; i < indent_nbsp_count; ++i) {
-        indent += nbsp;
-    }
-    const std::string content = join_paragraphs(library.chapter_paragraphs(book, number), indent,
+    const std::string content = join_paragraphs(library.chapter_paragraphs(book, number), layout.indent,
                                                 layout.open, layout.close, layout.separator);
 
     const std::string r{root};
@@ -477,6 +497,10 @@ PageBody chapter_page(int source, const DemoLibrary& library, std::string_view r
     case 7:
         t += "<div id=\"content\" class=\"showtxt\">" + content + std::string{layout.end_marker};
         t += nav + "</div>\r\n</div>\r\n";
+        break;
+    case 9:
+        t += "<div class=\"txtnav\">" + name + "</div>\r\n" + std::string{layout.start_marker};
+        t += content + "</div>\r\n";
         break;
     default: // 2, 3, 4, 8
         t += std::string{layout.start_marker} + content + "</div>\r\n";

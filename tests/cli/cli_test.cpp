@@ -65,6 +65,8 @@ protected:
                ("tovani-cli-" + std::to_string(getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(out_);
+        // No rule file or sites file of the user's may change what the tests see.
+        setenv("XDG_CONFIG_HOME", (out_ / "no-config").c_str(), 1);
     }
     void TearDown() override { fs::remove_all(out_); }
 
@@ -255,6 +257,132 @@ TEST_F(CliTest, DownloadMergesAndReportsFailures) {
                     "\r\n\r\n";
     }
     EXPECT_EQ(bytes, expected);
+}
+
+// Every source at once: rows ranked and tagged with their source; a site that is down does not
+// hide the others.
+TEST_F(CliTest, SearchAllSources) {
+    CliRun r = run({"search", "--all", "--json", "星河渡舟"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    json rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), 8u);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(rows[i]["number"], i + 1);
+        EXPECT_EQ(rows[i]["source"], i + 1) << "source order within the exact-title rank";
+        EXPECT_EQ(rows[i]["name"], "星河渡舟");
+        EXPECT_EQ(rows[i]["link"], sites_->book_link(static_cast<int>(i) + 1, 102));
+    }
+
+    // Ranks: titles holding the keyword before the books found by their author.
+    r = run({"search", "--all", "--json", "青衫"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    rows = json::parse(r.out);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows[0]["author"], "青衫客");
+
+    setenv("TOVANI_SITE_HOST_3", "127.0.0.1:1", 1);
+    r = run({"search", "--all", "星河渡舟"});
+    EXPECT_EQ(r.status, exit_ok) << r.err;
+    EXPECT_NE(r.err.find("书源三（127.0.0.1:1）无法连接"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("1 of 8 sources failed"), std::string::npos) << r.err;
+    EXPECT_NE(r.out.find("书源八"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("书源三"), std::string::npos) << r.out;
+
+    r = run({"search", "--all", "--json", "没有这本书"});
+    EXPECT_EQ(r.status, exit_no_match);
+    EXPECT_EQ(r.out, "[]\n");
+}
+
+TEST_F(CliTest, DoctorChecksEverySource) {
+    CliRun r = run({"doctor", "--json"});
+    ASSERT_EQ(r.status, exit_ok) << r.out << r.err;
+    json rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), 8u);
+    for (const json& row : rows) {
+        EXPECT_EQ(row["search"], "ok") << row;
+        EXPECT_EQ(row["chapters"], "ok") << row;
+        EXPECT_EQ(row["text"], "ok") << row;
+        EXPECT_TRUE(row["ms"].is_number());
+    }
+
+    // One site down, one whose chapter pages became bot checks: each says which step failed.
+    setenv("TOVANI_SITE_HOST_2", "127.0.0.1:1", 1);
+    sites_->fail_chapter(102, 1, -1, demo::Fault::challenge, 6);
+    r = run({"doctor", "--json"});
+    EXPECT_EQ(r.status, exit_site_failed);
+    rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows[1]["search"].get<std::string>().rfind("unreachable", 0), 0u) << rows[1];
+    EXPECT_EQ(rows[1]["chapters"], "skipped");
+    EXPECT_EQ(rows[1]["text"], "skipped");
+    EXPECT_EQ(rows[5]["search"], "ok");
+    EXPECT_EQ(rows[5]["chapters"], "ok");
+    EXPECT_EQ(rows[5]["text"].get<std::string>().rfind("blocked", 0), 0u) << rows[5];
+    EXPECT_EQ(rows[0]["text"], "ok");
+
+    // One source, another keyword: a keyword no site has stops at the search.
+    r = run({"doctor", "--source", "7", "--keyword", "没有这本书"});
+    EXPECT_EQ(r.status, exit_site_failed);
+    EXPECT_NE(r.out.find("no match"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("skipped"), std::string::npos) << r.out;
+}
+
+// A site of a layout none of the built-in sources has is searched, listed, read, described and
+// downloaded through the rule file the documentation ships, with no code of its own.
+TEST_F(CliTest, NinthSiteThroughARuleFileAlone) {
+    const fs::path config = out_ / "config";
+    fs::create_directories(config / "tovani" / "sources.d");
+    fs::copy_file(fs::path(TOVANI_DOCS_RULES) / "booktxt.toml",
+                  config / "tovani" / "sources.d" / "booktxt.toml");
+    setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+    setenv("TOVANI_SITE_HOST_9", sites_->host(9).c_str(), 1);
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& book = *lib.find(102);
+
+    CliRun r = run({"sources", "--json"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    json rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), 9u);
+    EXPECT_EQ(rows[8]["name"], "书香小站");
+
+    r = run({"search", "--source", "9", "--json", "星河"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["name"], "星河渡舟");
+    EXPECT_EQ(rows[0]["author"], "青衫客");
+    const std::string link = sites_->book_link(9, 102);
+    EXPECT_EQ(rows[0]["link"], link);
+
+    r = run({"chapters", "--source", "9", "--json", link});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), static_cast<std::size_t>(book.chapter_count));
+    EXPECT_EQ(rows[4]["name"], to_utf8(lib.chapter_name(book, 5)));
+    EXPECT_EQ(rows[4]["link"], sites_->chapter_link(9, 102, 5));
+
+    r = run({"read", "--source", "9", sites_->chapter_link(9, 102, 5)});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    EXPECT_EQ(r.out, to_utf8(lib.expected_chapter_text(9, book, 5)) + "\n");
+
+    r = run({"details", "--source", "9", "--json", link});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    const json d = json::parse(r.out);
+    EXPECT_EQ(d["title"], "星河渡舟");
+    EXPECT_EQ(d["latest_chapter"], to_utf8(lib.chapter_name(book, book.chapter_count)));
+
+    r = run({"download", "--source", "9", "--name", "星河渡舟", "--author", "青衫客", "--merge",
+             "--out", out_.string(), link});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    std::string bytes;
+    ASSERT_TRUE(read_file(utf8_to_text(r.out.substr(0, r.out.size() - 1)), bytes));
+    std::string expected;
+    for (int n = 1; n <= book.chapter_count; ++n) {
+        expected += lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(9, book, n) +
+                    "\r\n\r\n";
+    }
+    EXPECT_EQ(bytes, expected);
+    unsetenv("TOVANI_SITE_HOST_9");
 }
 
 // The program killed in the middle of a download leaves only whole chapter files; the same

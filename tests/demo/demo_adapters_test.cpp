@@ -14,6 +14,7 @@
 #include "sources/chapter_list.h"
 #include "sources/chapter_text.h"
 #include "sources/search.h"
+#include "sources/search_all.h"
 #include "text/encoding.h"
 #include "tests/support/demo_site_table.h"
 
@@ -39,6 +40,7 @@ protected:
     static const DemoLibrary& library() { return sites_->library(); }
 
     static const BookSource& source(int id) { return *config_->find(id); }
+    static std::string book_title(int id) { return library().find(id)->title; }
 
     static std::unique_ptr<DemoSites> sites_;
     static std::unique_ptr<SourceTable> config_;
@@ -129,6 +131,43 @@ TEST_F(DemoAdaptersTest, DetailsShowTheBooksFacts) {
     }
     const SearchHit hit{1, book.title, book.author, sites_->book_link(2, book.id)};
     EXPECT_TRUE(request_book_details(source(2), hit).refused);
+}
+
+// A site that never answers costs the all-source search its time limit, not the rows of the
+// other sources.
+TEST_F(DemoAdaptersTest, SearchAllOutlivesAStalledSite) {
+    std::vector<const BookSource*> all;
+    for (const BookSource& s : config_->sources()) {
+        all.push_back(&s);
+    }
+    DemoOptions held;
+    held.free_ports = true;
+    held.stall_time = std::chrono::seconds(20);
+    held.fault_rates.stall = 1.0;
+    held.faults_on_all_pages = true;
+    const auto slow_sites = DemoSites::start(held);
+    ASSERT_NE(slow_sites, nullptr);
+    // Source 4 asks a second demo library that holds every answer for 20 s.
+    BookSource slow = source(4);
+    slow.host = slow_sites->host(4);
+    all[3] = &slow;
+
+    const AllSearchOutcome out = search_all_sources(all, book_title(102), std::chrono::seconds(1));
+    ASSERT_EQ(out.per_source.size(), 8u);
+    EXPECT_EQ(out.per_source[3].result.outcome.kind, OutcomeKind::unreachable);
+    EXPECT_EQ(out.hits.size(), 7u);
+    for (const SourceHit& h : out.hits) {
+        EXPECT_NE(h.source, 4);
+        EXPECT_EQ(h.hit.name, book_title(102));
+    }
+}
+
+// The bundled rules of the built-in sources point at the demo's default ports.
+TEST(DemoDefaults, BundledRulesPointAtTheDemoDefaultPorts) {
+    const SourceTable table = builtin_source_table();
+    for (int source = 1; source <= 8; ++source) {
+        EXPECT_EQ(table.find(source)->host, "127.0.0.1:" + std::to_string(default_port(source)));
+    }
 }
 
 } // namespace

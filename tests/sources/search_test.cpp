@@ -139,6 +139,33 @@ TEST(Search, Source5PagerHrefsGetTheKeywordEncoded) {
     EXPECT_EQ(web.asked.back(), "http://s5.test/s/%E4%B8%AD/2");
 }
 
+// A pager that lists thousands of pages is followed up to the rule's cap, and the search says
+// that it stopped there.
+TEST(Search, Source5FollowsAtMostTheRulesNumberOfPages) {
+    FakeWeb web;
+    std::string pager = "<a class=\"c\">1</a>";
+    for (int p = 2; p <= 2000; ++p) {
+        const std::string n = std::to_string(p);
+        pager += "<a href=\"/s/x/" + n + "\">" + n + "</a>";
+        web.pages["http://s5.test/s/x/" + n] = source5_page(p, 1, "");
+    }
+    web.pages["http://s5.test/s/x"] = source5_page(1, 1, pager + "</div>");
+    const SearchOutcome out = search_source(source(5), "x", web.fetchers());
+    EXPECT_TRUE(out.outcome.ok());
+    EXPECT_TRUE(out.pages_capped);
+    EXPECT_EQ(out.hits.size(), 101u);
+    EXPECT_EQ(web.asked.size(), 101u);
+    EXPECT_EQ(web.asked.back(), "http://s5.test/s/x/101");
+
+    // A pager within the cap is followed to its end and nothing is said.
+    BookSource wide = source(5);
+    wide.rule.search.pager->max_pages = 5000;
+    web.asked.clear();
+    const SearchOutcome all = search_source(wide, "x", web.fetchers());
+    EXPECT_FALSE(all.pages_capped);
+    EXPECT_EQ(all.hits.size(), 2000u);
+}
+
 TEST(Search, Source6RefusesNameAndAuthorCountsThatDiffer) {
     std::string page;
     for (int i = 0; i < 10; ++i) {
