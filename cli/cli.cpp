@@ -87,13 +87,6 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     auto* merge = download->add_flag("--merge", o.merge, "join the chapters into one book file");
     auto* no_merge = download->add_flag("--no-merge", o.no_merge, "keep the chapter files");
     merge->excludes(no_merge);
-    download->add_option("--format", o.formats, "book formats: txt, epub or both (epub merges)")
-        ->delimiter(',')
-        ->check(CLI::IsMember({"txt", "epub"}));
-    download->add_option("--encoding", o.encoding, "text book encoding: gbk (CR LF) or utf-8 (LF)")
-        ->check(CLI::IsMember({"gbk", "utf-8"}));
-    download->add_option("--convert", o.convert, "Chinese script: t2s or s2t")
-        ->check(CLI::IsMember({"t2s", "s2t"}));
     download->add_option("--out", o.out, "folder to put 小说下载 in, instead of the desktop");
     download->add_option("book_link", o.link, "the book's link from a search")->required();
 

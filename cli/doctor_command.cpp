@@ -35,9 +35,19 @@ int doctor_command(const CommandOptions& o, Io io) {
         }
     }
     const std::vector<HealthReport> reports = check_sources_health(sources, o.keyword);
-    bool all_passed = true;
+    // Any site that failed makes it 3; else any page that does not fit its rule 4; else a
+    // keyword no site has 1.
+    int status = exit_ok;
     for (const HealthReport& r : reports) {
-        all_passed = all_passed && r.passed();
+        for (const HealthStep* step : {&r.search, &r.chapters, &r.text}) {
+            if (step->state == StepState::failed) {
+                const int s = exit_status(step->outcome);
+                if (status == exit_ok || s == exit_site_failed ||
+                    (s == exit_layout_changed && status == exit_no_match)) {
+                    status = s;
+                }
+            }
+        }
     }
     if (o.json) {
         nlohmann::json rows = nlohmann::json::array();
@@ -59,7 +69,7 @@ int doctor_command(const CommandOptions& o, Io io) {
         }
         print_table(io.out, {"书源", "名称", "主机", "搜索", "章节", "正文"}, rows);
     }
-    return all_passed ? exit_ok : exit_site_failed;
+    return status;
 }
 
 } // namespace tovani::cli

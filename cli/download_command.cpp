@@ -1,8 +1,10 @@
 // `tovani download`: list the chapters, download them with a live progress display, report
 // failures honestly and merge on request.
 
+#include <signal.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <iomanip>
@@ -14,6 +16,7 @@
 #include "cli/commands.h"
 #include "download/download_job.h"
 #include "download/thread_pool.h"
+#include "sources/book_details.h"
 #include "sources/chapter_list.h"
 #include "text/encoding.h"
 
@@ -48,7 +51,8 @@ std::string format_duration(double seconds) {
     return os.str();
 }
 
-// "[#####.....] 120/2000 chapters  35.2/s  0:53 left  2 failed"
+// "[#####.....] 120/2000 chapters  35.2/s  0:53 left  2 failed". The rate and the time left
+// count only chapters fetched in this run: ones an earlier run completed cost no time.
 std::string progress_line(const DownloadProgress& p, double elapsed, bool bar) {
     std::ostringstream os;
     if (bar) {
@@ -57,7 +61,8 @@ std::string progress_line(const DownloadProgress& p, double elapsed, bool bar) {
         os << "[" << std::string(static_cast<std::size_t>(filled), '#')
            << std::string(static_cast<std::size_t>(width - filled), '.') << "] ";
     }
-    const double rate = elapsed > 0 ? p.finished / elapsed : 0;
+    const int fetched = p.finished - p.skipped;
+    const double rate = elapsed > 0 ? fetched / elapsed : 0;
     os << p.finished << "/" << p.total << " chapters  " << std::fixed << std::setprecision(1)
        << rate << "/s";
     if (rate > 0 && p.finished < p.total) {
@@ -66,6 +71,35 @@ std::string progress_line(const DownloadProgress& p, double elapsed, bool bar) {
     os << "  " << p.failed << " failed";
     return os.str();
 }
+
+// Ctrl-C asks the download to stop; the chapters already written stay.
+std::atomic<bool> interrupted{false};
+
+void on_interrupt(int) { interrupted = true; }
+
+// Catches SIGINT while it lives, so an interrupted download can end cleanly and say how to
+// resume; the earlier handler comes back afterwards.
+class InterruptGuard {
+public:
+    InterruptGuard() {
+        interrupted = false;
+        struct sigaction action {};
+        action.sa_handler = on_interrupt;
+        sigemptyset(&action.sa_mask);
+        installed_ = ::sigaction(SIGINT, &action, &previous_) == 0;
+    }
+    ~InterruptGuard() {
+        if (installed_) {
+            ::sigaction(SIGINT, &previous_, nullptr);
+        }
+    }
+    InterruptGuard(const InterruptGuard&) = delete;
+    InterruptGuard& operator=(const InterruptGuard&) = delete;
+
+private:
+    struct sigaction previous_ {};
+    bool installed_ = false;
+};
 
 // Answers the merge question from the command-line flags.
 class FlagMergeAnswer : public MergeQuestion {
@@ -76,6 +110,37 @@ public:
 private:
     bool merge_;
 };
+
+// The name and author for the files: as given, else the book's details, else the title of
+// its chapter list page.
+struct BookNames {
+    std::string name;   ///< GBK
+    std::string author; ///< GBK
+};
+
+BookNames book_names(const CommandOptions& o, const BookSource& source, const std::string& link,
+                     const ChapterListResult& list) {
+    BookNames names{utf8_to_text(o.name), utf8_to_text(o.author)};
+    if (!names.name.empty() && !names.author.empty()) {
+        return names;
+    }
+    const DetailsOutcome details = request_book_details(source, {1, names.name, names.author, link});
+    if (details.details) {
+        if (names.name.empty()) {
+            names.name = details.details->title;
+        }
+        if (names.author.empty()) {
+            names.author = details.details->author;
+        }
+    }
+    if (names.name.empty()) {
+        names.name = list.book_title;
+    }
+    if (names.author.empty()) {
+        names.author = gbk("佚名"); // the site names no author
+    }
+    return names;
+}
 
 } // namespace
 
@@ -90,11 +155,16 @@ int download_command(const CommandOptions& o, Io io) {
     if (list.status != ChapterListStatus::ok) {
         return report_failure(io, *source, list.outcome);
     }
+    const BookNames names = book_names(o, *source, book_link, list);
+    if (names.name.empty()) {
+        io.err << "tovani download: the book's name cannot be read from the site; give --name\n";
+        return exit_usage;
+    }
 
     DownloadRequest request;
     request.source = *source;
-    request.book_name = utf8_to_text(o.name);
-    request.book_author = utf8_to_text(o.author);
+    request.book_name = names.name;
+    request.book_author = names.author;
     request.chapters = std::move(list.chapters);
     request.thread_count = o.threads;
     if (!o.out.empty()) {
@@ -104,6 +174,7 @@ int download_command(const CommandOptions& o, Io io) {
         }
     }
 
+    InterruptGuard interrupt;
     ThreadPool pool;
     DownloadJob job(pool, std::move(request));
     ProgressBox box;
@@ -112,7 +183,7 @@ int download_command(const CommandOptions& o, Io io) {
     case StartStatus::started:
         break;
     case StartStatus::no_chapters:
-        io.err << to_utf8(gbk("未找到章节信息！")) << "\n";
+        io.err << "未找到章节信息！\n";
         return exit_no_match;
     case StartStatus::pool_busy:
         io.err << "tovani: the worker pool could not start\n";
@@ -121,12 +192,18 @@ int download_command(const CommandOptions& o, Io io) {
         io.err << "tovani: cannot write to " << to_utf8(job.download_folder()) << "\n";
         return exit_no_match;
     }
+    io.err << "downloading " << to_utf8(names.name) << "  " << to_utf8(names.author) << " into "
+           << to_utf8(job.download_folder()) << "\n";
 
     const bool live = isatty(STDERR_FILENO) == 1;
     auto last_line = Clock::now();
     int last_finished = -1;
     auto last_draw = Clock::now();
     while (!job.check_download_done()) {
+        if (interrupted) {
+            job.cancel();
+            break;
+        }
         // A short poll so the end of the download is noticed at once; the display is redrawn
         // ten times a second.
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -146,13 +223,32 @@ int download_command(const CommandOptions& o, Io io) {
     }
     const DownloadSummary summary = job.summary();
     const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
-    DownloadProgress done{summary.total, summary.total, static_cast<int>(summary.failed.size()),
-                          100.0f, {}};
+    DownloadProgress done = box.get();
+    done.total = summary.total;
+    done.finished = summary.downloaded + summary.skipped + static_cast<int>(summary.failed.size());
+    done.failed = static_cast<int>(summary.failed.size());
+    done.skipped = summary.skipped;
     io.err << (live ? "\r" : "") << progress_line(done, elapsed, live) << (live ? "\033[K\n" : "\n");
     io.err << "downloaded " << summary.downloaded << ", already complete " << summary.skipped
            << ", failed " << summary.failed.size() << " of " << summary.total << " chapters in "
            << std::fixed << std::setprecision(1) << elapsed << " s\n";
 
+    const std::string folder = to_utf8(job.download_folder());
+    if (summary.cancelled && interrupted) {
+        io.err << "interrupted: the " << summary.downloaded + summary.skipped
+               << " chapters saved so far stay in " << folder
+               << "; run the same command again to fetch the rest\n";
+        return 130;
+    }
+    if (summary.stopped_by_site) {
+        io.err << "tovani: the site refuses to serve the book ("
+               << (summary.site_reason.empty() ? "no answer" : to_utf8(summary.site_reason))
+               << "); stopped early so as not to hammer it. The "
+               << summary.downloaded + summary.skipped << " chapters saved so far stay in " << folder
+               << "; run the same command again later to fetch the other " << summary.not_tried
+               << "\n";
+        return exit_site_failed;
+    }
     if (!summary.failed.empty()) {
         io.err << "these chapters failed:\n";
         for (const ChapterEntry& c : summary.failed) {
@@ -160,7 +256,7 @@ int download_command(const CommandOptions& o, Io io) {
                    << "\n";
         }
         io.err << "run the same command again to fetch them; the chapters already saved are kept"
-               << " in " << to_utf8(job.download_folder()) << "\n";
+               << " in " << folder << "\n";
         if (o.merge) {
             io.err << "not merging while chapters are missing\n";
         }
@@ -169,7 +265,7 @@ int download_command(const CommandOptions& o, Io io) {
 
     FlagMergeAnswer answer(o.merge && !o.no_merge);
     if (!answer.ask_merge(summary)) {
-        io.out << to_utf8(job.download_folder()) << "\n";
+        io.out << folder << "\n";
         return exit_ok;
     }
     const MergeResult merged = job.merge_chapters();

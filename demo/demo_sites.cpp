@@ -471,6 +471,7 @@ struct DemoSites::Impl {
         std::atomic<std::uint64_t> total{0};
         std::atomic<std::uint64_t> in_flight{0};
         std::atomic<std::uint64_t> peak{0};
+        std::atomic<std::uint64_t> refused{0};
         std::atomic<bool> listen_returned{false};
         std::atomic<ListenerQueue*> queue{nullptr}; ///< owned by the server while it listens
     };
@@ -483,6 +484,8 @@ struct DemoSites::Impl {
 
     std::atomic<std::int64_t> latency_ms{0};
     std::atomic<std::int64_t> stall_ms{0};
+    std::atomic<int> in_flight_limit{0};
+    std::atomic<int> retry_after_s{0};
     std::atomic<bool> all_pages{false};
 
     std::mutex fault_mutex;
@@ -500,7 +503,8 @@ struct DemoSites::Impl {
 
     explicit Impl(const DemoOptions& o)
         : options(o), library(o.library), workers(std::make_unique<SharedWorkers>(o.max_workers)),
-          stall_ms(o.stall_time.count()),
+          stall_ms(o.stall_time.count()), in_flight_limit(o.refuse_above_in_flight),
+          retry_after_s(o.retry_after),
           all_pages(o.faults_on_all_pages), rates(o.fault_rates), rng(o.seed) {}
 
     std::string root(int source) const {
@@ -593,12 +597,21 @@ struct DemoSites::Impl {
         if (fault != Fault::none) {
             ++site.faults[static_cast<std::size_t>(fault)];
         }
-        auto set_page = [&res](const PageBody& page, int status) {
+        auto set_page = [this, &res](const PageBody& page, int status) {
             res.status = status;
             res.set_content(page.bytes, page.charset.empty()
                                             ? "image/png"
                                             : "text/html; charset=" + page.charset);
+            if ((status == 429 || status == 503) && retry_after_s.load() > 0) {
+                res.set_header("Retry-After", std::to_string(retry_after_s.load()));
+            }
         };
+        // A site that serves only so many requests at once refuses the rest.
+        if (const int limit = in_flight_limit.load(); limit > 0 && now > static_cast<std::uint64_t>(limit)) {
+            ++site.refused;
+            set_page(error_page(429), 429);
+            return;
+        }
         switch (fault) {
         case Fault::http_500:
         case Fault::http_429:
@@ -754,6 +767,7 @@ struct DemoSites::Impl {
                 n = 0;
             }
             site.total = 0;
+            site.refused = 0;
             site.peak = site.in_flight.load();
         }
     }
@@ -868,7 +882,17 @@ void DemoSites::fail_chapter(int book_id, int number, int times, Fault fault, in
     }
 }
 
+void DemoSites::set_refuse_above_in_flight(int limit) {
+    impl_->in_flight_limit = limit;
+}
+
+void DemoSites::set_retry_after(int seconds) {
+    impl_->retry_after_s = seconds;
+}
+
 void DemoSites::clear_faults() {
+    impl_->in_flight_limit = 0;
+    impl_->retry_after_s = 0;
     std::lock_guard lock(impl_->fault_mutex);
     impl_->rates = {};
     impl_->chapter_faults.clear();
@@ -888,6 +912,7 @@ RequestCounts DemoSites::counts(int source) const {
     }
     c.total = site.total.load();
     c.peak_concurrent = site.peak.load();
+    c.refused_in_flight = site.refused.load();
     return c;
 }
 

@@ -65,6 +65,11 @@ struct DemoOptions {
     /// Upper bound of the worker threads shared by all listeners; one is used per open
     /// connection, so this caps the number of connections served at the same time.
     int max_workers = 512;
+    /// A site that refuses to serve more than this many requests at once: the others get 429
+    /// with `retry_after`. 0: no such limit.
+    int refuse_above_in_flight = 0;
+    /// Sent as Retry-After with every 429 and 503 when above 0 (seconds).
+    int retry_after = 0;
 };
 
 struct RequestCounts {
@@ -73,6 +78,8 @@ struct RequestCounts {
     std::uint64_t total = 0;
     /// Most requests of this source being handled at the same moment since the last reset.
     std::uint64_t peak_concurrent = 0;
+    /// Requests refused with 429 for going over the in-flight limit.
+    std::uint64_t refused_in_flight = 0;
 
     std::uint64_t of(PageKind kind) const { return by_kind[static_cast<std::size_t>(kind)]; }
     std::uint64_t of(Fault fault) const { return faults[static_cast<std::size_t>(fault)]; }
@@ -104,12 +111,17 @@ public:
     void set_fault_rates(const FaultRates& rates);
     void set_faults_on_all_pages(bool on);
     void set_stall_time(std::chrono::milliseconds stall);
+    /// Each site answers 429 to requests beyond `limit` in flight at once (0: no limit).
+    void set_refuse_above_in_flight(int limit);
+    /// Retry-After seconds sent with 429 and 503 answers (0: none).
+    void set_retry_after(int seconds);
     /// Chapter `number` of `book_id` fails with `fault` on its next `times` requests (any
     /// negative number: always), then is served normally. `source` 0 means on every source.
     /// A later call for the same chapter and source replaces the earlier one.
     void fail_chapter(int book_id, int number, int times, Fault fault = Fault::http_500,
                       int source = 0);
-    /// Zero rates, no deterministic faults; latency and stall time stay.
+    /// Zero rates, no deterministic faults, no in-flight limit, no Retry-After; latency and
+    /// stall time stay.
     void clear_faults();
 
     RequestCounts counts(int source) const;

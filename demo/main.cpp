@@ -52,6 +52,12 @@ int main(int argc, char** argv) {
     app.add_flag("--fault-all-pages", options.faults_on_all_pages,
                  "inject faults into every page, not only chapter pages");
     app.add_option("--seed", options.seed, "seed of the fault draws");
+    app.add_option("--refuse-above", options.refuse_above_in_flight,
+                   "answer 429 to requests beyond this many in flight at once on a site")
+        ->check(CLI::NonNegativeNumber);
+    app.add_option("--retry-after", options.retry_after,
+                   "seconds of Retry-After sent with every 429 and 503")
+        ->check(CLI::NonNegativeNumber);
     CLI11_PARSE(app, argc, argv);
     options.latency = std::chrono::milliseconds(latency_ms);
     options.stall_time = std::chrono::milliseconds(stall_ms);

@@ -1,7 +1,5 @@
 #include "download/download_job.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -9,7 +7,6 @@
 
 #include "download/download_store.h"
 #include "download/thread_pool.h"
-#include "http/fetch.h"
 #include "sources/chapter_text.h"
 #include "text/encoding.h"
 
@@ -19,6 +16,7 @@ struct DownloadJob::Shared {
     DownloadRequest request;
     ChapterFetch fetch;
     ProgressCallback on_progress;
+    std::shared_ptr<HostGate> gate;
 
     std::string base; ///< folder holding "小说下载", ending in "/" (or "" for relative)
     std::string folder;
@@ -26,12 +24,14 @@ struct DownloadJob::Shared {
     std::string book_path;
     ProgressFile progress; ///< what the progress file holds; read-only once tasks run
     std::vector<std::string> chapter_paths;
+    std::vector<char> reusable; ///< per chapter: its file from an earlier run is complete
 
     float step = 0;
     std::atomic<float> percent{0};
     std::atomic<int> finished{0};
     std::atomic<int> downloaded{0};
     std::atomic<int> skipped{0};
+    std::atomic<int> not_tried{0};
     std::atomic<bool> cancelled{false};
 
     mutable std::mutex mutex; ///< guards failed and the back-off wait
@@ -54,26 +54,36 @@ struct DownloadJob::Shared {
         return !wake.wait_for(lock, delay, [this] { return cancelled.load(); });
     }
 
-    // The file of chapter `n`, named as at the start of the download.
-    std::string chapter_path(int n) const {
-        return chapter_paths.empty() ? chapter_file_path(base, n, progress.entry_name(n))
-                                     : chapter_paths[static_cast<std::size_t>(n - 1)];
-    }
-
+    enum class Ending { written, failed, not_tried };
     void run_chapter(int number);
-    void report(bool ok, int number);
+    void report(Ending ending, int number);
 };
 
 namespace {
 
-bool file_exists(const std::string& gbk_path) {
-    struct stat st {};
-    return ::stat(to_utf8(gbk_path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+// A chapter file of an earlier run is reused only when that run's progress file listed the
+// same chapter under the same number: a site that inserts or renumbers chapters never gets
+// one chapter's text saved under another.
+bool same_entry(const ProgressFile& earlier, int number, const std::string& name,
+                const std::string& link) {
+    return earlier.entry_link(number) == link && earlier.entry_name(number) == name;
 }
 
-bool is_throttled(int status) { return status == 429 || status == 503; }
-
 } // namespace
+
+RequestVerdict verdict_of(const FetchedPage& page, const Outcome& outcome) {
+    if (outcome.ok()) {
+        return RequestVerdict::success;
+    }
+    if (page.status == 429 || page.status == 503) {
+        return RequestVerdict::throttled;
+    }
+    if (outcome.kind == OutcomeKind::unreachable ||
+        (outcome.kind == OutcomeKind::http_error && page.status >= 500)) {
+        return RequestVerdict::failed;
+    }
+    return RequestVerdict::neutral;
+}
 
 std::string progress_text(float percent) {
     static const std::string prefix = gbk("当前进度：");
@@ -82,11 +92,13 @@ std::string progress_text(float percent) {
     return prefix + number + "%";
 }
 
-void DownloadJob::Shared::report(bool ok, int number) {
-    if (!ok) {
+void DownloadJob::Shared::report(Ending ending, int number) {
+    if (ending == Ending::failed) {
         std::lock_guard lock(mutex);
         const ChapterEntry& c = request.chapters[static_cast<std::size_t>(number - 1)];
         failed.push_back({number, progress.entry_name(number), c.link});
+    } else if (ending == Ending::not_tried) {
+        not_tried.fetch_add(1);
     }
     const float sum = add_step();
     const int count = finished.fetch_add(1) + 1;
@@ -98,6 +110,7 @@ void DownloadJob::Shared::report(bool ok, int number) {
             std::lock_guard lock(mutex);
             p.failed = static_cast<int>(failed.size());
         }
+        p.skipped = skipped.load();
         p.percent = sum;
         p.text = progress_text(sum);
         on_progress(p);
@@ -105,43 +118,57 @@ void DownloadJob::Shared::report(bool ok, int number) {
 }
 
 void DownloadJob::Shared::run_chapter(int number) {
-    const std::string& path = chapter_paths[static_cast<std::size_t>(number - 1)];
-    // Chapter files are written whole under a temporary name and renamed, so one that exists
-    // is complete.
-    if (request.resume && file_exists(path)) {
+    const auto index = static_cast<std::size_t>(number - 1);
+    const std::string& path = chapter_paths[index];
+    if (reusable[index]) {
         skipped.fetch_add(1);
-        report(true, number);
+        report(Ending::written, number);
         return;
     }
     const std::string link = progress.entry_link(number);
     const RetryPolicy& retry = request.retry;
+    const auto timeout = request.source.rule.politeness.page_timeout;
     auto delay = retry.backoff;
-    auto throttled_delay = retry.throttled_backoff;
-    for (int attempt = 1; attempt <= std::max(1, retry.attempts); ++attempt) {
-        if (cancelled.load()) {
-            break;
+    int failures = 0;
+    int refusals = 0;
+    const auto stop = [this] { return cancelled.load(); };
+    while (failures < std::max(1, retry.attempts) && refusals <= retry.throttled_tries) {
+        const std::optional<HostGate::Ticket> ticket = gate->enter(stop);
+        if (!ticket) {
+            // The site refused once too often, or the download was cancelled: not tried.
+            report(Ending::not_tried, number);
+            return;
         }
-        const FetchedPage page = fetch(link, request.source.rule.politeness.page_timeout);
+        const FetchedPage page = fetch(link, timeout);
         const ChapterTextResult chapter = chapter_text_of(request.source, page);
+        const RequestVerdict verdict = verdict_of(page, chapter.outcome);
+        if (verdict == RequestVerdict::throttled || verdict == RequestVerdict::failed) {
+            gate->note_failure(chapter.outcome.reason);
+        }
+        const bool site_failing = gate->leave(*ticket, verdict, page.retry_after);
         if (chapter.outcome.ok()) {
             if (write_file(path, chapter.text)) {
                 downloaded.fetch_add(1);
-                report(true, number);
+                report(Ending::written, number);
                 return;
             }
             break; // a file that cannot be written will not be written by trying again
         }
-        if (attempt == retry.attempts) {
+        // A refusal while the site's limit is being lowered is the site asking for patience,
+        // not a failure of this chapter: the gate paces the next try.
+        if (verdict == RequestVerdict::throttled && !site_failing) {
+            ++refusals;
+            continue;
+        }
+        if (++failures >= retry.attempts) {
             break;
         }
-        const auto wait = is_throttled(page.status) ? throttled_delay : delay;
-        if (!back_off(wait)) {
+        if (!back_off(delay)) {
             break;
         }
         delay *= 2;
-        throttled_delay *= 2;
     }
-    report(false, number);
+    report(gate->tripped() || cancelled.load() ? Ending::not_tried : Ending::failed, number);
 }
 
 DownloadJob::DownloadJob(ThreadPool& pool, DownloadRequest request, ChapterFetch fetch)
@@ -149,8 +176,10 @@ DownloadJob::DownloadJob(ThreadPool& pool, DownloadRequest request, ChapterFetch
     Shared& s = *shared_;
     s.request = std::move(request);
     s.fetch = fetch ? std::move(fetch) : network_fetchers().page;
+    s.gate = s.request.gate ? s.request.gate
+                            : std::make_shared<HostGate>(s.request.source.rule.politeness);
     s.base = s.request.base_folder.empty() ? desktop_folder() : s.request.base_folder;
-    s.folder = tovani::download_folder(s.base);
+    s.folder = book_folder(s.base, s.request.book_name, s.request.book_author);
     s.progress_path = progress_file_path(s.base, s.request.book_name, s.request.book_author);
     s.book_path = book_file_path(s.base, s.request.book_name, s.request.book_author);
 }
@@ -175,16 +204,28 @@ StartStatus DownloadJob::start(ProgressCallback on_progress) {
     }
     // A run that was killed may have left half-written temporaries; they are never renamed.
     remove_stale_temporary_files(s.folder);
-    // An earlier progress file of the same book keeps its other keys.
-    if (!s.progress.load(s.progress_path)) {
+    // What an earlier run of this book recorded; a file that is there but unreadable is never
+    // overwritten.
+    ProgressFile earlier;
+    if (!earlier.load(s.progress_path) || !s.progress.load(s.progress_path)) {
         return StartStatus::write_failed;
     }
     s.chapter_paths.reserve(static_cast<std::size_t>(total));
+    s.reusable.assign(static_cast<std::size_t>(total), 0);
     for (const ChapterEntry& c : s.request.chapters) {
         const int number = static_cast<int>(s.chapter_paths.size()) + 1;
         s.progress.set_entry(number, c.name, c.link);
         // Files are named after the name as the progress file gives it back.
-        s.chapter_paths.push_back(chapter_file_path(s.base, number, s.progress.entry_name(number)));
+        const std::string name = s.progress.entry_name(number);
+        const std::string path = chapter_file_path(s.folder, number, name);
+        const std::string earlier_name = earlier.entry_name(number);
+        if (!earlier_name.empty() && !same_entry(earlier, number, name, c.link)) {
+            // The chapter under this number has changed: its old file is another chapter's.
+            delete_file(chapter_file_path(s.folder, number, earlier_name));
+        }
+        s.reusable[static_cast<std::size_t>(number - 1)] =
+            s.request.resume && same_entry(earlier, number, name, c.link) && file_exists(path);
+        s.chapter_paths.push_back(path);
     }
     if (!s.progress.save(s.progress_path)) {
         return StartStatus::write_failed;
@@ -236,6 +277,11 @@ DownloadSummary DownloadJob::summary() const {
     }
     std::sort(out.failed.begin(), out.failed.end(),
               [](const ChapterEntry& a, const ChapterEntry& b) { return a.number < b.number; });
+    out.cancelled = s.cancelled.load();
+    out.stopped_by_site = s.gate->tripped();
+    out.site_reason = s.gate->trip_reason();
+    // Chapters a cancel dropped before they began never reported; count them as not tried.
+    out.not_tried = out.total - out.downloaded - out.skipped - static_cast<int>(out.failed.size());
     out.download_folder = s.folder;
     out.progress_file = s.progress_path;
     return out;
@@ -255,13 +301,12 @@ MergeResult DownloadJob::merge_chapters() {
     AtomicFileWriter book(s.book_path);
     std::string chapter;
     for (int n = 1; n <= total; ++n) {
-        const std::string name = s.progress.entry_name(n);
         chapter.clear();
-        if (!read_file(s.chapter_path(n), chapter)) {
-            result.error = gbk("无法读取章节文件：") + s.chapter_path(n);
+        if (!read_file(chapter_file(n), chapter)) {
+            result.error = gbk("无法读取章节文件：") + chapter_file(n);
             return result;
         }
-        book.append(name);
+        book.append(s.progress.entry_name(n));
         book.append("\r\n");
         book.append(chapter);
         book.append("\r\n\r\n");
@@ -270,13 +315,29 @@ MergeResult DownloadJob::merge_chapters() {
         result.error = gbk("无法写入整本书文件：") + s.book_path;
         return result;
     }
-    // Only a complete book file lets the chapter files and the progress file go.
-    for (int n = 1; n <= total; ++n) {
-        delete_file(s.chapter_path(n));
-    }
-    delete_file(s.progress_path);
+    // Only a complete book file lets this book's chapter files and progress file go.
+    remove_chapter_files();
     result.ok = true;
     return result;
+}
+
+void DownloadJob::remove_chapter_files() {
+    Shared& s = *shared_;
+    for (int n = 1; n <= static_cast<int>(s.request.chapters.size()); ++n) {
+        delete_file(chapter_file(n));
+    }
+    delete_file(s.progress_path);
+    remove_empty_folder(s.folder);
+}
+
+std::string DownloadJob::chapter_file(int number) const {
+    const Shared& s = *shared_;
+    if (number < 1 || number > static_cast<int>(s.request.chapters.size())) {
+        return {};
+    }
+    return s.chapter_paths.empty()
+               ? chapter_file_path(s.folder, number, s.progress.entry_name(number))
+               : s.chapter_paths[static_cast<std::size_t>(number - 1)];
 }
 
 const DownloadRequest& DownloadJob::request() const { return shared_->request; }

@@ -30,14 +30,17 @@ BookDetails from_meta_tags(const DetailsRule& rule, std::string_view page) {
 // Facts cut out of one section of the page; title and author come from the search hit.
 BookDetails from_table(const DetailsRule& rule, std::string_view page, const SearchHit& hit) {
     const std::string section = text_between(page, rule.section.first, rule.section.second);
-    const LinkBases none{};
+    // A field of group 0 is one the rule does not name: it stays empty.
+    auto cut = [&section](const FieldRule& field) {
+        return field.group == 0 ? std::string() : apply_field(field, section, LinkBases{});
+    };
     BookDetails d;
     d.author = hit.author;
     d.title = hit.name;
-    d.cover_url = apply_field(rule.cover_url, section, none);
-    d.update_time = apply_field(rule.update_time, section, none);
-    d.latest_chapter = apply_field(rule.latest_chapter, section, none);
-    d.description = apply_field(rule.description, section, none);
+    d.cover_url = cut(rule.cover_url);
+    d.update_time = cut(rule.update_time);
+    d.latest_chapter = cut(rule.latest_chapter);
+    d.description = cut(rule.description);
     return d;
 }
 

@@ -40,8 +40,23 @@ void add(std::vector<ChapterEntry>& out, const std::string& name, std::string li
     out.push_back({static_cast<int>(out.size()) + 1, decode_html_entities(name), std::move(link)});
 }
 
+// The book name of a page title: sites write "书名_作者_站名", "书名最新章节列表 - 站名" or
+// "书名 - 站名".
+std::string book_name_from_title(std::string_view page) {
+    std::string title = trim_text(text_between(page, "<title>", "</title>"));
+    // Sites write "书名_作者_站名", "书名最新章节列表 - 站名" or "书名 - 站名".
+    for (const char* cut : {"_", " - ", "-", "|", "最新章节", "全文阅读", "章节目录"}) {
+        const std::string marker = gbk(cut);
+        const std::size_t at = find_text(title, marker);
+        if (at != std::string::npos && at > 0) {
+            title.resize(at);
+        }
+    }
+    return decode_html_entities(trim_text(title));
+}
+
 ChapterListResult failure(ChapterListStatus status, Outcome outcome) {
-    return {status, std::move(outcome), {}};
+    return {status, std::move(outcome), {}, {}};
 }
 
 } // namespace
@@ -76,7 +91,7 @@ ChapterListResult parse_chapter_list(const BookSource& source, std::string_view 
                        page_does_not_fit(source.rule, page, gbk("页面上没有找到章节")));
     }
 
-    ChapterListResult result{ChapterListStatus::ok, {}, {}};
+    ChapterListResult result{ChapterListStatus::ok, {}, {}, book_name_from_title(page)};
     auto& out = result.chapters;
     if (rule.rows == ChapterRows::split_first_match) {
         // The site writes its whole chapter block on one line: the first match holds it all.
@@ -105,20 +120,6 @@ ChapterListResult list_chapters(const BookSource& source, std::string_view book_
         return failure(ChapterListStatus::no_chapters, std::move(o));
     }
     return parse_chapter_list(source, book_link, fetched.body);
-}
-
-std::string book_name_from_title(const BookSource& source, std::string_view body) {
-    const std::string page = page_text(body, source.rule.chapters.decode);
-    std::string title = trim_text(text_between(page, "<title>", "</title>"));
-    // Sites write "书名_作者_站名", "书名最新章节列表 - 站名" or "书名 - 站名".
-    for (const char* cut : {"_", " - ", "-", "|", "最新章节", "全文阅读", "章节目录"}) {
-        const std::string marker = gbk(cut);
-        const std::size_t at = find_text(title, marker);
-        if (at != std::string::npos && at > 0) {
-            title.resize(at);
-        }
-    }
-    return decode_html_entities(trim_text(title));
 }
 
 } // namespace tovani

@@ -21,6 +21,8 @@ struct ChapterListResult {
     /// ok with chapters; else why there are none (the site failed, or the page does not fit).
     Outcome outcome;
     std::vector<ChapterEntry> chapters; ///< numbered from 1, in page order; empty unless ok
+    /// The book name the page's title carries ("书名_作者_站名" gives 书名); "" without a title.
+    std::string book_title;
 };
 
 /// Fetches `book_link` and lists its chapters.
@@ -31,8 +33,5 @@ ChapterListResult list_chapters(const BookSource& source, std::string_view book_
 ChapterListResult parse_chapter_list(const BookSource& source, std::string_view book_link,
                                      std::string_view body);
 
-/// The book name a book page carries in its title ("书名_作者_..." or "书名 - ..."), for a
-/// download started with a link alone; "" when the page has no title.
-std::string book_name_from_title(const BookSource& source, std::string_view body);
 
 } // namespace tovani

@@ -65,8 +65,7 @@ std::optional<std::string> extract_utf8(const TextRule& rule, std::string_view b
 
 } // namespace
 
-std::optional<std::string> try_extract_chapter_text(const TextRule& rule, std::string_view body,
-                                                    bool) {
+std::optional<std::string> try_extract_chapter_text(const TextRule& rule, std::string_view body) {
     if (rule.decode == PageDecode::utf8_to_gbk && rule.ascii_markers) {
         return extract_utf8(rule, body);
     }
@@ -82,8 +81,8 @@ std::optional<std::string> try_extract_chapter_text(const TextRule& rule, std::s
     return decode_html_entities(text);
 }
 
-std::string extract_chapter_text(const TextRule& rule, std::string_view body, bool nbsp_always) {
-    return try_extract_chapter_text(rule, body, nbsp_always).value_or(std::string());
+std::string extract_chapter_text(const TextRule& rule, std::string_view body) {
+    return try_extract_chapter_text(rule, body).value_or(std::string());
 }
 
 ChapterTextResult chapter_text_of(const BookSource& source, const FetchedPage& page) {

@@ -13,14 +13,11 @@ namespace tovani {
 /// Cuts the chapter out of `body` (the page as fetched) with the rule's markers, turns the
 /// site's line-break tags into CR LF as the rule's replacements say and decodes HTML character
 /// references ("&nbsp;" becomes a space). nullopt when the page lacks the markers: an error
-/// page or a challenge rather than an empty chapter. `nbsp_always` is kept for callers that
-/// ask for it; every "&nbsp;" becomes a space either way.
-std::optional<std::string> try_extract_chapter_text(const TextRule& rule, std::string_view body,
-                                                    bool nbsp_always = false);
+/// page or a challenge rather than an empty chapter.
+std::optional<std::string> try_extract_chapter_text(const TextRule& rule, std::string_view body);
 
 /// The same, with "" when a marker is missing.
-std::string extract_chapter_text(const TextRule& rule, std::string_view body,
-                                 bool nbsp_always = false);
+std::string extract_chapter_text(const TextRule& rule, std::string_view body);
 
 struct ChapterTextResult {
     Outcome outcome; ///< ok, or why there is no text (the site failed, the page does not fit)

@@ -461,7 +461,6 @@ TextRule read_text(Reader& r) {
     t.decode = decode_of(r);
     t.start = r.gbk_text("start", Need::required).value_or("");
     t.end = r.gbk_text("end", Need::required).value_or("");
-    t.nbsp_always = r.boolean("nbsp_always", Need::optional).value_or(false);
     t.replace = r.replacements("replace").value_or(std::vector<std::pair<std::string, std::string>>{});
     t.ascii_markers = is_ascii(t.start) && is_ascii(t.end);
     for (const auto& [from, to] : t.replace) {
@@ -506,10 +505,13 @@ DetailsRule read_details(Reader& r) {
         if (auto section = r.markers("section", Need::required)) {
             d.section = std::move(*section);
         }
-        d.cover_url = field(r, "cover_url", Need::optional).value_or(FieldRule{});
-        d.update_time = field(r, "update_time", Need::optional).value_or(FieldRule{});
-        d.latest_chapter = field(r, "latest_chapter", Need::optional).value_or(FieldRule{});
-        d.description = field(r, "description", Need::optional).value_or(FieldRule{});
+        // A fact the rule does not name stays empty.
+        FieldRule none;
+        none.group = 0;
+        d.cover_url = field(r, "cover_url", Need::optional).value_or(none);
+        d.update_time = field(r, "update_time", Need::optional).value_or(none);
+        d.latest_chapter = field(r, "latest_chapter", Need::optional).value_or(none);
+        d.description = field(r, "description", Need::optional).value_or(none);
     }
     r.finish();
     return d;

@@ -38,7 +38,9 @@ enum class LinkBase {
 /// the text of `group`, then cut with the markers that are set (between, then before, then
 /// after), then repaired, then put behind its base between `prefix` and `suffix`.
 struct FieldRule {
-    int group = 1; ///< capturing group of the match, from 1; ignored where no pattern runs
+    /// Capturing group of the match, from 1, where a pattern runs; 0 leaves the field empty
+    /// (a fact the rule does not name).
+    int group = 1;
     std::optional<std::pair<std::string, std::string>> between; ///< text_between these markers
     std::string before; ///< text before the first occurrence, when set
     std::string after;  ///< text after the last occurrence, when set
@@ -139,8 +141,6 @@ struct TextRule {
     PageDecode decode = PageDecode::as_is;
     std::string start; ///< the chapter text follows the first occurrence
     std::string end;   ///< and ends at the first occurrence after it
-    /// "&nbsp;" becomes a space even when the caller does not ask for it.
-    bool nbsp_always = false;
     std::vector<std::pair<std::string, std::string>> replace; ///< in this order
     /// Every marker and replacement is ASCII: on a UTF-8 page they may be applied to the UTF-8
     /// bytes and only the chapter converted. Worked out at load.

@@ -252,6 +252,10 @@ SourceTable load_source_table(const Getenv& getenv) {
             problems.push_back(path.string() + ": " + error);
             continue;
         }
+        // An empty file is no rule yet (say, the target of a shell redirection being written).
+        if (text.find_first_not_of(" \t\r\n") == std::string::npos) {
+            continue;
+        }
         RuleParse parse = parse_rule(text, path.string());
         if (!parse.rule) {
             add_problems(problems, parse.problems);

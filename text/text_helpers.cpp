@@ -259,4 +259,16 @@ std::string_view until_zero(std::string_view bytes) {
     return z == npos ? bytes : bytes.substr(0, z);
 }
 
+std::size_t gbk_prefix_length(std::string_view text, std::size_t limit) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t step =
+            is_gbk_lead_byte(static_cast<unsigned char>(text[i])) && i + 1 < text.size() ? 2 : 1;
+        if (i + step > limit)
+            break;
+        i += step;
+    }
+    return i;
+}
+
 } // namespace tovani

@@ -53,6 +53,8 @@ public:
     ReaderWindow* open_reader();
 
     const BookSource& source() const { return source_; }
+    const std::string& book_name() const { return book_name_; }
+    const std::string& book_author() const { return book_author_; }
     int row_count() const;
     int selected_row() const;
     /// Row `row` (0-based) of the list; an empty entry when there is no such row.

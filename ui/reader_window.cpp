@@ -195,8 +195,9 @@ void ReaderWindow::save_chapter()
     if (busy_) {
         return;
     }
-    const SaveOutcome saved =
-        save_chapter_file(state_.download_base, to_gbk(number_->text()), caption_, shown_text_);
+    const SavedBook book{state_.download_base, chapters_ ? chapters_->book_name() : std::string(),
+                         chapters_ ? chapters_->book_author() : std::string()};
+    const SaveOutcome saved = save_chapter_file(book, to_gbk(number_->text()), caption_, shown_text_);
     if (saved.ok) {
         prompter_.inform(this, ui_message("已下载此章节！", MessageIcon::information));
     } else {

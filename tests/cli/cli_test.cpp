@@ -322,7 +322,7 @@ TEST_F(CliTest, DoctorChecksEverySource) {
 
     // One source, another keyword: a keyword no site has stops at the search.
     r = run({"doctor", "--source", "7", "--keyword", "没有这本书"});
-    EXPECT_EQ(r.status, exit_site_failed);
+    EXPECT_EQ(r.status, exit_no_match);
     EXPECT_NE(r.out.find("no match"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("skipped"), std::string::npos) << r.out;
 }
@@ -408,7 +408,8 @@ TEST_F(CliTest, CrashDuringDownloadThenResume) {
         execv(argv[0], argv.data());
         _exit(127);
     }
-    const fs::path folder = out_ / to_utf8(gbk("小说下载"));
+    const std::string book_dir = book_folder(out_.string(), book.title, book.author);
+    const fs::path folder = to_utf8(book_dir);
     auto chapter_files = [&] {
         int n = 0;
         if (fs::exists(folder)) {
@@ -430,7 +431,7 @@ TEST_F(CliTest, CrashDuringDownloadThenResume) {
     ASSERT_LT(before, book.chapter_count);
     for (int n = 1; n <= book.chapter_count; ++n) {
         std::string bytes;
-        const std::string path = chapter_file_path(out_.string(), n, lib.chapter_name(book, n));
+        const std::string path = chapter_file_path(book_dir, n, lib.chapter_name(book, n));
         if (fs::exists(to_utf8(path))) {
             ASSERT_TRUE(read_file(path, bytes));
             EXPECT_EQ(bytes, lib.expected_chapter_text(1, book, n)) << n;
@@ -451,7 +452,7 @@ TEST_F(CliTest, CrashDuringDownloadThenResume) {
     EXPECT_EQ(others, 1);
     for (int n = 1; n <= book.chapter_count; ++n) {
         std::string bytes;
-        ASSERT_TRUE(read_file(chapter_file_path(out_.string(), n, lib.chapter_name(book, n)), bytes));
+        ASSERT_TRUE(read_file(chapter_file_path(book_dir, n, lib.chapter_name(book, n)), bytes));
         ASSERT_EQ(bytes, lib.expected_chapter_text(1, book, n)) << n;
     }
 }

@@ -139,7 +139,7 @@ TEST(DemoLibrary, ExpectedTextIndentsWithSpaces) {
         EXPECT_EQ(text.find('<'), std::string::npos) << source;
     }
     EXPECT_EQ(library.expected_chapter_text(0, book, 2), "");
-    EXPECT_EQ(library.expected_chapter_text(9, book, 2), "");
+    EXPECT_EQ(library.expected_chapter_text(10, book, 2), "");
 }
 
 } // namespace

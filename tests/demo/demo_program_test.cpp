@@ -84,12 +84,12 @@ int wait_exit_code(pid_t pid) {
 TEST(DemoProgram, PrintsItsHostsServesThemAndStopsOnSigterm) {
     Child child = spawn_program({"--free-ports", "--scale-chapters", "30", "--latency-ms", "50"});
     ASSERT_GT(child.pid, 0);
-    const std::vector<std::string> lines = read_lines(child.out, 16);
-    ASSERT_EQ(lines.size(), 16u);
-    for (int source = 1; source <= 8; ++source) {
+    const std::vector<std::string> lines = read_lines(child.out, 18);
+    ASSERT_EQ(lines.size(), 18u);
+    for (int source = 1; source <= 9; ++source) {
         SCOPED_TRACE(source);
         const std::string& url_line = lines[static_cast<std::size_t>(source - 1)];
-        const std::string& env_line = lines[static_cast<std::size_t>(source + 7)];
+        const std::string& env_line = lines[static_cast<std::size_t>(source + 8)];
         const std::string prefix = std::to_string(source) + " ";
         ASSERT_EQ(url_line.rfind(prefix, 0), 0u) << url_line;
         const std::string root = url_line.substr(prefix.size());
@@ -98,7 +98,9 @@ TEST(DemoProgram, PrintsItsHostsServesThemAndStopsOnSigterm) {
         const std::string host = root.substr(root.find("://") + 3);
         EXPECT_EQ(env_line, "TOVANI_SITE_HOST_" + std::to_string(source) + "=" + host);
 
-        const std::string book = source == 2 ? "/biquge_900/" : "/book/900/";
+        const std::string book = source == 2   ? "/biquge_900/"
+                                 : source == 9 ? "/novel/900/"
+                                               : "/book/900/";
         const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ(test::fetch(root, book + "30.html").status, 200);
         EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -51,6 +52,11 @@ protected:
     }
     void TearDown() override { fs::remove_all(base_); }
 
+    // The folder of `book`'s chapter files under this test's base folder.
+    std::string folder_of(const demo::DemoBook& book) const {
+        return book_folder(base_.string(), book.title, book.author);
+    }
+
     BookSource source(int id) const { return *tovani::test::demo_site_table(*sites_).find(id); }
     // Built-in source `id` where no site is asked (the test gives its own fetch).
     static BookSource offline(int id) { return *builtin_source_table().find(id); }
@@ -66,7 +72,8 @@ protected:
         r.chapters = list.chapters;
         r.thread_count = threads;
         r.base_folder = base_.string() + "/";
-        r.retry = {5, std::chrono::milliseconds(1), std::chrono::milliseconds(2)};
+        r.retry.attempts = 5;
+        r.retry.backoff = std::chrono::milliseconds(1);
         return r;
     }
 
@@ -126,7 +133,7 @@ TEST_F(DownloadJobTest, WholeBookOnEverySourceThenMerge) {
         for (int n = 1; n <= book.chapter_count; ++n) {
             const std::string name = lib.chapter_name(book, n);
             const std::string text = lib.expected_chapter_text(source, book, n);
-            EXPECT_EQ(file(chapter_file_path(base_.string(), n, name)), text) << n;
+            EXPECT_EQ(file(job.chapter_file(n)), text) << n;
             expected_book += name + "\r\n" + text + "\r\n\r\n";
         }
         const MergeResult merged = job.merge_chapters();
@@ -188,7 +195,7 @@ TEST_F(DownloadJobTest, TransientFaultsLoseNothing) {
     EXPECT_EQ(summary.downloaded, book.chapter_count);
     for (std::size_t i = 0; i < faults.size(); ++i) {
         const int n = static_cast<int>(i) + 1;
-        EXPECT_EQ(file(chapter_file_path(base_.string(), n, sites_->library().chapter_name(book, n))),
+        EXPECT_EQ(file(chapter_file_path(folder_of(book), n, sites_->library().chapter_name(book, n))),
                   sites_->library().expected_chapter_text(source, book, n))
             << demo::fault_name(faults[i]);
     }
@@ -214,7 +221,7 @@ TEST_F(DownloadJobTest, PermanentFailureIsReportedAndResumedLater) {
         EXPECT_EQ(summary.downloaded, book.chapter_count - 2);
         // Progress still advanced once per chapter.
         EXPECT_EQ(seen.size(), static_cast<std::size_t>(book.chapter_count));
-        EXPECT_FALSE(fs::exists(to_utf8(chapter_file_path(base_.string(), 5,
+        EXPECT_FALSE(fs::exists(to_utf8(chapter_file_path(folder_of(book), 5,
                                                           lib.chapter_name(book, 5)))));
     }
     sites_->clear_faults();
@@ -226,7 +233,7 @@ TEST_F(DownloadJobTest, PermanentFailureIsReportedAndResumedLater) {
     EXPECT_EQ(summary.downloaded, 2);
     EXPECT_EQ(summary.skipped, book.chapter_count - 2);
     EXPECT_EQ(sites_->counts(source).of(demo::PageKind::chapter), 2u);
-    EXPECT_EQ(file(chapter_file_path(base_.string(), 9, lib.chapter_name(book, 9))),
+    EXPECT_EQ(file(chapter_file_path(folder_of(book), 9, lib.chapter_name(book, 9))),
               lib.expected_chapter_text(source, book, 9));
 }
 
@@ -260,7 +267,8 @@ TEST_F(DownloadJobTest, HostileNamesStayInsideTheDownloadFolder) {
             << e.path();
     }
     // Exactly the folder and the book file remain; the book holds every chapter in order.
-    ASSERT_EQ(found.size(), 3u); // inner, its download folder, the book file
+    // inner, its download folder, the book file: the book's folder went with its chapters.
+    ASSERT_EQ(found.size(), 3u);
     std::string book;
     ASSERT_TRUE(read_file(job.book_file(), book));
     for (int n = 1; n <= 5; ++n) {
@@ -300,8 +308,8 @@ TEST_F(DownloadJobTest, FailedMergeDeletesNothing) {
     const MergeResult merged = job.merge_chapters();
     EXPECT_FALSE(merged.ok);
     EXPECT_FALSE(merged.error.empty());
-    EXPECT_TRUE(fs::exists(to_utf8(chapter_file_path(r.base_folder, 1, "one"))));
-    EXPECT_TRUE(fs::exists(to_utf8(chapter_file_path(r.base_folder, 2, "two"))));
+    EXPECT_TRUE(fs::exists(to_utf8(job.chapter_file(1))));
+    EXPECT_TRUE(fs::exists(to_utf8(job.chapter_file(2))));
     EXPECT_TRUE(fs::exists(to_utf8(progress_file_path(r.base_folder, "b", "a"))));
 }
 
@@ -342,7 +350,7 @@ TEST_F(DownloadJobTest, CancelLeavesOnlyWholeChapters) {
     EXPECT_TRUE(job.check_download_done());
     int whole = 0;
     for (int n = 1; n <= book.chapter_count; ++n) {
-        const std::string path = chapter_file_path(base_.string() + "/", n, lib.chapter_name(book, n));
+        const std::string path = job.chapter_file(n);
         if (fs::exists(to_utf8(path))) {
             EXPECT_EQ(file(path), lib.expected_chapter_text(7, book, n)) << n;
             ++whole;
@@ -354,6 +362,161 @@ TEST_F(DownloadJobTest, CancelLeavesOnlyWholeChapters) {
         const std::string name = e.path().filename().string();
         EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
     }
+}
+
+// ---- politeness ----
+
+// A site that answers 503 to every chapter: the download stops early, keeps what it has, and
+// costs the site a small number of requests rather than four tries of every chapter.
+TEST_F(DownloadJobTest, ASiteThatRefusesEverythingStopsTheDownloadEarly) {
+    const demo::DemoBook& book = sites_->library().scale_book();
+    sites_->set_fault_rates({.http_503 = 1.0});
+    ThreadPool pool;
+    DownloadRequest r = request_for(6, book, 50);
+    const DownloadSummary summary = run(*std::make_unique<DownloadJob>(pool, r));
+    EXPECT_TRUE(summary.stopped_by_site);
+    EXPECT_EQ(summary.site_reason, "HTTP 503");
+    EXPECT_EQ(summary.downloaded, 0);
+    EXPECT_EQ(summary.not_tried + static_cast<int>(summary.failed.size()), book.chapter_count);
+    const auto requests = sites_->counts(6).of(demo::PageKind::chapter);
+    EXPECT_LE(requests, 100u) << "requests made to a site that refused every one";
+    RecordProperty("chapter_requests", static_cast<int>(requests));
+}
+
+// A site that serves at most 8 requests at once and refuses the rest with 429: the download
+// of 50 workers settles below the site's limit and completes, never taking the refusals for
+// a failing site.
+TEST_F(DownloadJobTest, ASiteThatLimitsConnectionsIsServedPolitely) {
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& book = lib.scale_book();
+    sites_->set_latency(std::chrono::milliseconds(10));
+    sites_->set_refuse_above_in_flight(8);
+    ThreadPool pool;
+    DownloadRequest r = request_for(7, book, 50);
+    r.source.rule.politeness.max_connections = 50; // the rule allows more than the site takes
+    DownloadJob job(pool, r);
+    const DownloadSummary summary = run(job);
+    sites_->set_latency(std::chrono::milliseconds(0));
+    EXPECT_FALSE(summary.stopped_by_site);
+    EXPECT_TRUE(summary.failed.empty());
+    EXPECT_EQ(summary.downloaded, book.chapter_count);
+    const demo::RequestCounts counts = sites_->counts(7);
+    EXPECT_LT(counts.refused_in_flight, 60u) << "refusals piled up";
+    EXPECT_EQ(file(job.chapter_file(book.chapter_count)),
+              lib.expected_chapter_text(7, book, book.chapter_count));
+}
+
+// The rule's connection limit holds whatever the worker count says.
+TEST_F(DownloadJobTest, TheRulesConnectionLimitHoldsWhateverTheWorkers) {
+    const demo::DemoBook& book = sites_->library().scale_book();
+    sites_->set_latency(std::chrono::milliseconds(5));
+    ThreadPool pool;
+    DownloadRequest r = request_for(2, book, 40);
+    r.source.rule.politeness.max_connections = 4;
+    sites_->reset_counts();
+    const DownloadSummary summary = run(*std::make_unique<DownloadJob>(pool, r));
+    sites_->set_latency(std::chrono::milliseconds(0));
+    EXPECT_EQ(summary.downloaded, book.chapter_count);
+    EXPECT_LE(sites_->counts(2).peak_concurrent, 4u);
+}
+
+// ---- one folder per book ----
+
+// Two books with chapters of the same names: each keeps its own files, the merge of one takes
+// nothing of the other and deletes nothing of it.
+TEST_F(DownloadJobTest, BooksWithTheSameChapterNamesNeverMix) {
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& first = *lib.find(102);
+    const demo::DemoBook& second = *lib.find(112);
+    ASSERT_EQ(lib.chapter_name(first, 3), lib.chapter_name(second, 3));
+    {
+        ThreadPool pool;
+        DownloadJob job(pool, request_for(2, first));
+        EXPECT_TRUE(run(job).complete());
+    }
+    ThreadPool pool;
+    DownloadJob job(pool, request_for(2, second));
+    const DownloadSummary summary = run(job);
+    EXPECT_EQ(summary.downloaded, second.chapter_count) << "nothing taken from the other book";
+    EXPECT_EQ(summary.skipped, 0);
+    ASSERT_TRUE(job.merge_chapters().ok);
+    std::string expected;
+    for (int n = 1; n <= second.chapter_count; ++n) {
+        expected += lib.chapter_name(second, n) + "\r\n" + lib.expected_chapter_text(2, second, n) +
+                    "\r\n\r\n";
+    }
+    EXPECT_EQ(file(job.book_file()), expected);
+    EXPECT_FALSE(fs::exists(to_utf8(folder_of(second)))) << "the merged book's folder is gone";
+    for (int n = 1; n <= first.chapter_count; ++n) {
+        EXPECT_EQ(file(chapter_file_path(folder_of(first), n, lib.chapter_name(first, n))),
+                  lib.expected_chapter_text(2, first, n))
+            << n;
+    }
+}
+
+TEST_F(DownloadJobTest, TwoBooksDownloadAtOnce) {
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& a = *lib.find(103);
+    const demo::DemoBook& b = *lib.find(110);
+    ThreadPool pool_a, pool_b;
+    DownloadJob job_a(pool_a, request_for(4, a));
+    DownloadJob job_b(pool_b, request_for(4, b));
+    ASSERT_EQ(job_a.start({}), StartStatus::started);
+    ASSERT_EQ(job_b.start({}), StartStatus::started);
+    while (!job_a.check_download_done() || !job_b.check_download_done()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(job_a.merge_chapters().ok);
+    ASSERT_TRUE(job_b.merge_chapters().ok);
+    for (const auto& [job, book] : {std::pair{&job_a, &a}, std::pair{&job_b, &b}}) {
+        const std::string text = file(job->book_file());
+        for (int n = 1; n <= book->chapter_count; ++n) {
+            EXPECT_NE(text.find(lib.expected_chapter_text(4, *book, n)), std::string::npos) << n;
+        }
+    }
+}
+
+// Files of the old layout, straight in 小说下载, are neither reused nor deleted; a chapter the
+// site renumbered is fetched again, not taken from the file its number used to have.
+TEST_F(DownloadJobTest, ResumeTrustsOnlyTheBooksOwnRecords) {
+    const std::string base = base_.string() + "/";
+    const std::string flat = chapter_file_path(download_folder(base), 1, "one");
+    ASSERT_TRUE(create_directory(download_folder(base)));
+    ASSERT_TRUE(write_file(flat, "old layout"));
+    std::map<std::string, std::string> pages{{"x://a", "<div id=\"content\">A</div>"},
+                                             {"x://b", "<div id=\"content\">B</div>"},
+                                             {"x://c", "<div id=\"content\">C</div>"}};
+    std::atomic<int> fetched{0};
+    auto fetch = [&](const std::string& url, std::chrono::milliseconds) {
+        ++fetched;
+        return FetchedPage{pages[url], 200, {}, {}, {}};
+    };
+    DownloadRequest r;
+    r.source = offline(8);
+    r.book_name = "b";
+    r.book_author = "a";
+    r.base_folder = base;
+    r.chapters = {{1, "one", "x://a"}, {2, "two", "x://b"}};
+    {
+        ThreadPool pool;
+        DownloadJob job(pool, r, fetch);
+        EXPECT_EQ(run(job).downloaded, 2);
+    }
+    // The site put a new chapter in front: "one" is now the second, "two" the third.
+    r.chapters = {{1, "zero", "x://c"}, {2, "one", "x://a"}, {3, "two", "x://b"}};
+    fetched = 0;
+    ThreadPool pool;
+    DownloadJob job(pool, r, fetch);
+    const DownloadSummary summary = run(job);
+    EXPECT_EQ(summary.downloaded, 3);
+    EXPECT_EQ(summary.skipped, 0);
+    EXPECT_EQ(fetched.load(), 3);
+    EXPECT_EQ(file(job.chapter_file(1)), "C");
+    EXPECT_EQ(file(job.chapter_file(2)), "A");
+    EXPECT_EQ(file(job.chapter_file(3)), "B");
+    ASSERT_TRUE(job.merge_chapters().ok);
+    EXPECT_EQ(file(job.book_file()), "zero\r\nC\r\n\r\none\r\nA\r\n\r\ntwo\r\nB\r\n\r\n");
+    EXPECT_EQ(file(flat), "old layout") << "the old layout's file is left alone";
 }
 
 } // namespace

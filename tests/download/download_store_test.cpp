@@ -55,17 +55,21 @@ TEST(DownloadPaths, AreBuiltUnderTheBaseFolder) {
         std::string built;
         std::string want_utf8;
     };
+    const std::string folder = book_folder("/home/u/Desktop/", book, author);
     const Case cases[] = {
         {"download folder", download_folder("/home/u/Desktop/"), "/home/u/Desktop/小说下载"},
-        {"progress file", progress_file_path("/home/u/Desktop/", book, author),
-         "/home/u/Desktop/小说下载/书  某人.ini"},
-        {"book file", book_file_path("/home/u/Desktop/", book, author),
+        {"book folder", folder, "/home/u/Desktop/小说下载/书  某人"},
+        {"progress file in the book's folder", progress_file_path("/home/u/Desktop/", book, author),
+         "/home/u/Desktop/小说下载/书  某人/书  某人.ini"},
+        {"book file beside the folder", book_file_path("/home/u/Desktop/", book, author),
          "/home/u/Desktop/小说下载/书  某人.txt"},
-        {"chapter file", chapter_file_path("/home/u/Desktop/", 7, chapter),
-         "/home/u/Desktop/小说下载/【7】第七章.txt"},
-        {"base without slash", chapter_file_path("/srv/out", 12, chapter),
-         "/srv/out/小说下载/【12】第七章.txt"},
-        {"empty base is relative", progress_file_path("", book, author), "小说下载/书  某人.ini"},
+        {"epub file", book_file_path("/home/u/Desktop/", book, author, ".epub"),
+         "/home/u/Desktop/小说下载/书  某人.epub"},
+        {"chapter file in the book's folder", chapter_file_path(folder, 7, chapter),
+         "/home/u/Desktop/小说下载/书  某人/【7】第七章.txt"},
+        {"base without slash", book_folder("/srv/out", book, author), "/srv/out/小说下载/书  某人"},
+        {"empty base is relative", progress_file_path("", book, author),
+         "小说下载/书  某人/书  某人.ini"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -151,23 +155,31 @@ TEST(DownloadPaths, HostileNamesStayInsideTheDownloadFolder) {
     const std::string folder = download_folder("/base/");
     for (const std::string& name : hostile) {
         SCOPED_TRACE(name);
+        // Each path is the download folder, at most one folder of the book's, and one file.
         for (const std::string& path :
-             {chapter_file_path("/base/", 3, name), progress_file_path("/base/", name, name),
-              book_file_path("/base/", name, "x"), progress_file_path("/base/", "x", name)}) {
+             {chapter_file_path(book_folder("/base/", name, name), 3, name),
+              progress_file_path("/base/", name, name), book_file_path("/base/", name, "x"),
+              progress_file_path("/base/", "x", name), book_folder("/base/", name, "")}) {
             ASSERT_EQ(path.compare(0, folder.size() + 1, folder + "/"), 0) << path;
-            const std::string file = path.substr(folder.size() + 1);
-            EXPECT_EQ(file.find('/'), std::string::npos) << path;
-            EXPECT_NE(file, "..");
-            EXPECT_LE(to_utf8(file).size(), 255u);
-            for (unsigned char b : file)
-                EXPECT_GE(b, 0x20) << path;
+            const std::string rest = path.substr(folder.size() + 1);
+            const std::size_t slash = rest.find('/');
+            for (const std::string& part :
+                 {rest.substr(0, slash),
+                  slash == std::string::npos ? std::string("x") : rest.substr(slash + 1)}) {
+                EXPECT_EQ(part.find('/'), std::string::npos) << path;
+                EXPECT_NE(part, "..");
+                EXPECT_NE(part, ".");
+                EXPECT_LE(to_utf8(part).size(), 255u);
+                for (unsigned char b : part)
+                    EXPECT_GE(b, 0x20) << path;
+            }
         }
     }
 }
 
 TEST_F(TempFolder, AChapterWithAHostileNameIsWrittenInsideTheFolder) {
     ASSERT_TRUE(create_directory(download_folder(dir_)));
-    const std::string file = chapter_file_path(dir_, 1, "../../escaped");
+    const std::string file = chapter_file_path(download_folder(dir_), 1, "../../escaped");
     ASSERT_TRUE(write_file(file, "text"));
     std::string back;
     ASSERT_TRUE(read_file(file, back));
@@ -257,15 +269,6 @@ TEST_F(TempFolder, DesktopFolderFollowsTheXdgSettings) {
                        *c.config_file);
         EXPECT_EQ(to_utf8(desktop_folder()), c.want_utf8);
     }
-}
-
-TEST_F(TempFolder, DesktopOverloadsBuildUnderTheDesktop) {
-    Environment env;
-    env.set("XDG_DESKTOP_DIR", dir_);
-    EXPECT_EQ(download_folder(), download_folder(dir_ + "/"));
-    EXPECT_EQ(chapter_file_path(2, gbk("二")), chapter_file_path(dir_, 2, gbk("二")));
-    EXPECT_EQ(progress_file_path("b", "a"), progress_file_path(dir_, "b", "a"));
-    EXPECT_EQ(book_file_path("b", "a"), book_file_path(dir_, "b", "a"));
 }
 
 // ---- progress file ----

@@ -51,8 +51,7 @@ TEST(ChapterText, MarkersAndReplacementsPerSource) {
          " 甲\r\n乙\r\n丙\r\n丁"},
     };
     for (const TextCase& c : cases) {
-        EXPECT_EQ(extract_chapter_text(text_rule(c.source), served(c.source, c.page),
-                                       c.nbsp_always),
+        EXPECT_EQ(extract_chapter_text(text_rule(c.source), served(c.source, c.page)),
                   gbk(c.expected))
             << "source " << c.source << " page " << c.page;
         EXPECT_EQ(try_extract_chapter_text(text_rule(c.source), served(c.source, c.page)),
@@ -62,7 +61,7 @@ TEST(ChapterText, MarkersAndReplacementsPerSource) {
 
 TEST(ChapterText, MissingMarkersAndEmptyBodiesGiveNoText) {
     for (int id = 1; id <= 8; ++id) {
-        EXPECT_EQ(extract_chapter_text(text_rule(id), "", true), "") << id;
+        EXPECT_EQ(extract_chapter_text(text_rule(id), ""), "") << id;
         EXPECT_EQ(extract_chapter_text(text_rule(id), served(id, "<html>挑战页</html>")), "");
         EXPECT_EQ(try_extract_chapter_text(text_rule(id), ""), std::nullopt);
         EXPECT_EQ(try_extract_chapter_text(text_rule(id), served(id, "<html>挑战页</html>")),

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
@@ -64,11 +65,16 @@ protected:
         return found;
     }
 
-    // The chapter files now in the download folder.
+    // The chapter files now in the download folder and the books' folders in it.
     QStringList chapter_files() const
     {
-        return QDir(env.download_folder())
-            .entryList({QStringLiteral("【*】*.txt")}, QDir::Files, QDir::Name);
+        QStringList found;
+        QDirIterator it(env.download_folder(), {QStringLiteral("【*】*.txt")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            found << it.next();
+        }
+        return found;
     }
 
     QString book_file(const demo::DemoBook& book) const
@@ -228,7 +234,8 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
         EXPECT_TRUE(timer->isActive());
         EXPECT_EQ(timer->interval(), 1000);
         EXPECT_EQ(child<QLabel>(window, "标签1")->text(),
-                  QStringLiteral("下载路径：") + env.download_folder());
+                  QStringLiteral("下载路径：") + env.download_folder() + "/" + q(book.title) +
+                      "  " + q(book.author));
         ASSERT_TRUE(wait_until([&] { return finished.count() == 1; }, 30000));
         QObject::disconnect(connection);
 
@@ -248,8 +255,9 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
             EXPECT_EQ(chapter_files().size(), book.chapter_count);
             EXPECT_TRUE(QFile::exists(progress_file(book)));
             EXPECT_FALSE(QFile::exists(book_file(book)));
-            const std::string path = chapter_file_path(env.state->download_base, 7,
-                                                       library.chapter_name(book, 7));
+            const std::string path =
+                chapter_file_path(book_folder(env.state->download_base, book.title, book.author),
+                                  7, library.chapter_name(book, 7));
             EXPECT_EQ(read_bytes(q(path)), library.expected_chapter_text(source, book, 7));
         } else {
             std::string expected;

@@ -183,16 +183,15 @@ TEST_F(ReaderTest, SavesTheShownChapterUnderTheTypedNumber)
 {
     ReaderWindow* reader = open_reader(8, 104, 3);
     press(reader, "save");
-    const QString saved = q(chapter_file_path(env.state->download_base, 4,
-                                              demo_sites().library().chapter_name(*book, 4)));
+    const std::string folder = book_folder(env.state->download_base, book->title, book->author);
+    const QString saved = q(chapter_file_path(folder, 4, demo_sites().library().chapter_name(*book, 4)));
     EXPECT_EQ(read_bytes(saved), reader->shown_text());
     EXPECT_FALSE(reader->shown_text().empty());
 
     // A number typed without jumping names the file, with the caption still shown.
     number->setText(QStringLiteral("9"));
     press(reader, "save");
-    const QString typed = q(chapter_file_path(env.state->download_base, 9,
-                                              demo_sites().library().chapter_name(*book, 4)));
+    const QString typed = q(chapter_file_path(folder, 9, demo_sites().library().chapter_name(*book, 4)));
     EXPECT_EQ(read_bytes(typed), reader->shown_text());
 
     ASSERT_EQ(prompter.messages.size(), 2u);
@@ -217,10 +216,11 @@ TEST_F(ReaderTest, ASaveThatCannotBeWrittenSaysSo)
     EXPECT_EQ(prompter.messages[0].icon, MessageIcon::error);
 }
 
-TEST(ChapterSaveTest, NamesStayInsideTheDownloadFolder)
+TEST(ChapterSaveTest, NamesStayInsideTheBooksFolder)
 {
     QTemporaryDir dir;
     const std::string base = to_gbk(dir.path() + QStringLiteral("/"));
+    const SavedBook book{base, g("书"), g("人")};
     struct Case {
         const char* number;
         const char* name;
@@ -228,15 +228,15 @@ TEST(ChapterSaveTest, NamesStayInsideTheDownloadFolder)
     const Case cases[] = {{"3", "第三章"}, {"3", "上/下"}, {"../..", "逃逸"}, {"1", ".."}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const SaveOutcome saved = save_chapter_file(base, g(c.number), g(c.name), g("正文"));
+        const SaveOutcome saved = save_chapter_file(book, g(c.number), g(c.name), g("正文"));
         ASSERT_TRUE(saved.ok);
         const QFileInfo file(q(saved.path));
-        EXPECT_EQ(file.absolutePath(), dir.path() + QStringLiteral("/小说下载"));
+        EXPECT_EQ(file.absolutePath(), dir.path() + QStringLiteral("/小说下载/书  人"));
         EXPECT_EQ(read_bytes(file.absoluteFilePath()), g("正文"));
     }
     // An ordinary name is exactly the chapter file name the download uses.
-    EXPECT_EQ(save_chapter_file(base, "3", g("第三章"), "x").path,
-              chapter_file_path(base, 3, g("第三章")));
+    EXPECT_EQ(save_chapter_file(book, "3", g("第三章"), "x").path,
+              chapter_file_path(book_folder(base, book.name, book.author), 3, g("第三章")));
 }
 
 TEST_F(ReaderTest, ReaderOutlivingItsChapterWindowRefusesEveryNumber)
