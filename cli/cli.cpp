@@ -87,6 +87,16 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     auto* merge = download->add_flag("--merge", o.merge, "join the chapters into one book file");
     auto* no_merge = download->add_flag("--no-merge", o.no_merge, "keep the chapter files");
     merge->excludes(no_merge);
+    download->add_option("--format", o.formats,
+                         "book files to make: txt, epub or both (txt,epub); epub merges")
+        ->delimiter(',')
+        ->check(CLI::IsMember({"txt", "epub"}));
+    download->add_option("--encoding", o.encoding,
+                         "the text book's encoding: gbk (CR LF, the default) or utf-8 (LF)")
+        ->check(CLI::IsMember({"gbk", "utf-8"}));
+    download->add_option("--convert", o.convert,
+                         "Chinese script of the book files: t2s (to simplified) or s2t")
+        ->check(CLI::IsMember({"t2s", "s2t"}));
     download->add_option("--out", o.out, "folder to put 小说下载 in, instead of the desktop");
     download->add_option("book_link", o.link, "the book's link from a search")->required();
 
@@ -98,13 +108,20 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     sources->add_option("--export", o.export_id, "print source N's rule file as loaded")
         ->check(CLI::Range(1, max_source_id));
 
+    CLI::App* shelf = app.add_subcommand("shelf", "list the books on the bookshelf");
+    add_json(shelf);
+
+    CLI::App* update = app.add_subcommand("update", "fetch the new chapters of shelf books");
+    update->add_flag("--all", o.update_all, "every book on the shelf");
+    update->add_option("name", o.names, "books by name (as on the shelf)");
+
     CLI::App* doctor = app.add_subcommand("doctor", "check that the book sources still work");
     add_source(doctor);
     doctor->add_option("--keyword", o.keyword, "search this instead of each rule's probe keyword");
     add_json(doctor);
 
-    const std::vector<std::string> names{"search",   "chapters", "details", "read",  "download",
-                                         "sites",    "sources",  "doctor"};
+    const std::vector<std::string> names{"search", "chapters", "details", "read",  "download",
+                                         "sites",  "sources",  "doctor",  "shelf", "update"};
     if (args.size() > 1 && !args[1].empty() && args[1][0] != '-') {
         try {
             app.get_subcommand(args[1]);
@@ -128,6 +145,9 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         chosen = app.get_subcommands().front();
         if (chosen == search && o.source_text.empty() && !o.all) {
             throw CLI::RequiredError("--source N or --all");
+        }
+        if (chosen == update && o.update_all == !o.names.empty()) {
+            throw CLI::ValidationError("name either --all or the books' names");
         }
         if (!o.source_text.empty()) {
             if (const std::string problem = parse_source(o); !problem.empty()) {
@@ -173,6 +193,12 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     }
     if (name == "doctor") {
         return doctor_command(o, io);
+    }
+    if (name == "shelf") {
+        return shelf_command(o, io);
+    }
+    if (name == "update") {
+        return update_command(o, io);
     }
     return sites_command(o, io);
 }

@@ -57,5 +57,7 @@ int download_command(const CommandOptions& o, Io io);
 int sites_command(const CommandOptions& o, Io io);
 int sources_command(const CommandOptions& o, Io io);
 int doctor_command(const CommandOptions& o, Io io);
+int shelf_command(const CommandOptions& o, Io io);
+int update_command(const CommandOptions& o, Io io);
 
 } // namespace tovani::cli

@@ -4,7 +4,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <ctime>
+#include <memory>
 #include <chrono>
 #include <cstdio>
 #include <iomanip>
@@ -14,7 +17,9 @@
 
 #include "cli/cli.h"
 #include "cli/commands.h"
+#include "download/book_output.h"
 #include "download/download_job.h"
+#include "download/download_store.h"
 #include "download/thread_pool.h"
 #include "sources/book_details.h"
 #include "sources/chapter_list.h"
@@ -112,19 +117,21 @@ private:
 };
 
 // The name and author for the files: as given, else the book's details, else the title of
-// its chapter list page.
+// its chapter list page; and the cover's address when the details name one.
 struct BookNames {
     std::string name;   ///< GBK
     std::string author; ///< GBK
+    std::string cover_url;
 };
 
 BookNames book_names(const CommandOptions& o, const BookSource& source, const std::string& link,
-                     const ChapterListResult& list) {
-    BookNames names{utf8_to_text(o.name), utf8_to_text(o.author)};
-    if (!names.name.empty() && !names.author.empty()) {
+                     const ChapterListResult& list, bool want_cover) {
+    BookNames names{utf8_to_text(o.name), utf8_to_text(o.author), {}};
+    if (!names.name.empty() && !names.author.empty() && !want_cover) {
         return names;
     }
-    const DetailsOutcome details = request_book_details(source, {1, names.name, names.author, link});
+    const DetailsOutcome details =
+        request_book_details(source, {1, names.name, names.author, link});
     if (details.details) {
         if (names.name.empty()) {
             names.name = details.details->title;
@@ -132,6 +139,7 @@ BookNames book_names(const CommandOptions& o, const BookSource& source, const st
         if (names.author.empty()) {
             names.author = details.details->author;
         }
+        names.cover_url = details.details->cover_url;
     }
     if (names.name.empty()) {
         names.name = list.book_title;
@@ -140,6 +148,27 @@ BookNames book_names(const CommandOptions& o, const BookSource& source, const st
         names.author = gbk("佚名"); // the site names no author
     }
     return names;
+}
+
+// The cover picture, or nothing: a missing or broken cover never stops a book.
+std::string fetch_cover(const BookSource& source, const std::string& url) {
+    if (url.empty()) {
+        return {};
+    }
+    const FetchedPage page = network_fetchers().page(url, source.rule.politeness.page_timeout);
+    return fetch_outcome(page).ok() ? page.body : std::string();
+}
+
+BookFormats formats_of(const CommandOptions& o) {
+    BookFormats f;
+    f.txt = o.formats.empty() || std::find(o.formats.begin(), o.formats.end(), "txt") !=
+                                     o.formats.end();
+    f.epub = std::find(o.formats.begin(), o.formats.end(), "epub") != o.formats.end();
+    f.encoding = o.encoding == "utf-8" ? TextEncoding::utf8 : TextEncoding::gbk;
+    f.convert = o.convert == "t2s"   ? ScriptConversion::t2s
+                : o.convert == "s2t" ? ScriptConversion::s2t
+                                     : ScriptConversion::none;
+    return f;
 }
 
 } // namespace
@@ -155,7 +184,10 @@ int download_command(const CommandOptions& o, Io io) {
     if (list.status != ChapterListStatus::ok) {
         return report_failure(io, *source, list.outcome);
     }
-    const BookNames names = book_names(o, *source, book_link, list);
+    const BookFormats formats = formats_of(o);
+    // An EPUB is a merge; either way a book file is asked for.
+    const bool make_book = (o.merge || formats.epub) && !o.no_merge;
+    const BookNames names = book_names(o, *source, book_link, list, make_book && formats.epub);
     if (names.name.empty()) {
         io.err << "tovani download: the book's name cannot be read from the site; give --name\n";
         return exit_usage;
@@ -263,17 +295,45 @@ int download_command(const CommandOptions& o, Io io) {
         return exit_site_failed;
     }
 
-    FlagMergeAnswer answer(o.merge && !o.no_merge);
+    // The shelf keeps the book, its chapters and their texts, for `tovani update`.
+    ShelfBook settings;
+    settings.link = book_link;
+    settings.base_folder = job.request().base_folder;
+    settings.formats = make_book ? formats.names() : std::string();
+    settings.encoding = formats.encoding == TextEncoding::utf8 ? "utf-8" : "gbk";
+    settings.convert = conversion_name(formats.convert);
+    if (make_book && formats.epub) {
+        settings.cover = fetch_cover(*source, names.cover_url);
+    }
+    std::string shelf_error;
+    const std::unique_ptr<Shelf> shelf = Shelf::open(Shelf::default_path(), &shelf_error);
+    if (!shelf || record_download(*shelf, job, settings) == 0) {
+        io.err << "tovani: the book is not on the shelf: "
+               << (shelf ? shelf->last_error() : shelf_error) << "\n";
+    }
+
+    FlagMergeAnswer answer(make_book);
     if (!answer.ask_merge(summary)) {
         io.out << folder << "\n";
         return exit_ok;
     }
-    const MergeResult merged = job.merge_chapters();
-    if (!merged.ok) {
-        io.err << "tovani: " << to_utf8(merged.error) << "\n";
+    JobChapters chapters(job);
+    const BookInfo info{names.name, names.author, book_identifier(source->id(), book_link),
+                        settings.cover, std::time(nullptr)};
+    const BookFilesResult written =
+        write_book_files(job.request().base_folder.empty() ? desktop_folder()
+                                                           : job.request().base_folder,
+                         info, chapters, formats);
+    if (!written.ok) {
+        io.err << "tovani: " << to_utf8(written.error) << "; the chapter files are kept in "
+               << folder << "\n";
         return exit_no_match;
     }
-    io.out << to_utf8(merged.book_file) << "\n";
+    // Only whole book files let this book's chapter files go.
+    job.remove_chapter_files();
+    for (const std::string& file : written.files) {
+        io.out << to_utf8(file) << "\n";
+    }
     return exit_ok;
 }
 

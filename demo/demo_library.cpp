@@ -87,6 +87,16 @@ constexpr std::array<const char*, 20> chapter_titles{
     "竹林听雨", "长街灯火", "古寺钟声", "书院论剑", "荒村客栈", "明月照人"};
 // clang-format on
 
+// One paragraph of markup characters and of a character GBK lacks, in the first chapter of
+// one book: served as HTML references, read as the characters (the one GBK lacks as "?").
+struct MarkupParagraph {
+    const char* served;
+    const char* read;
+};
+constexpr MarkupParagraph markup_paragraph{
+    "他在册页边写下&lt;山&amp;海&gt;三字，又画了一张笑脸&#x1F600;。",
+    "他在册页边写下<山&海>三字，又画了一张笑脸?。"};
+
 // splitmix64: a small, fast generator whose sequence depends only on the seed.
 struct Rng {
     std::uint64_t state;
@@ -156,6 +166,17 @@ DemoLibrary::DemoLibrary(LibraryOptions options) : options_(options) {
     books_.push_back(make_book(scale_seed, options_.scale_chapters, true));
 }
 
+std::vector<int> chapter_ids(const DemoBook& book) {
+    if (!book.order.empty()) {
+        return book.order;
+    }
+    std::vector<int> ids(static_cast<std::size_t>(book.chapter_count));
+    for (int n = 1; n <= book.chapter_count; ++n) {
+        ids[static_cast<std::size_t>(n - 1)] = n;
+    }
+    return ids;
+}
+
 const DemoBook* DemoLibrary::find(int id) const {
     for (const DemoBook& book : books_) {
         if (book.id == id) {
@@ -212,6 +233,18 @@ std::vector<std::string> DemoLibrary::chapter_paragraphs(const DemoBook& book, i
         paragraphs.push_back(gbk(paragraph(rng)));
         bytes += paragraphs.back().size();
     }
+    if (book.id == markup_book_id && number == 1) {
+        paragraphs.push_back(gbk(markup_paragraph.served));
+    }
+    return paragraphs;
+}
+
+std::vector<std::string> DemoLibrary::chapter_text_paragraphs(const DemoBook& book,
+                                                              int number) const {
+    std::vector<std::string> paragraphs = chapter_paragraphs(book, number);
+    if (book.id == markup_book_id && number == 1) {
+        paragraphs.back() = gbk(markup_paragraph.read);
+    }
     return paragraphs;
 }
 
@@ -221,7 +254,7 @@ std::string DemoLibrary::expected_chapter_text(int source, const DemoBook& book,
         return {};
     }
     const ChapterLayout& layout = chapter_layout(source);
-    return join_paragraphs(chapter_paragraphs(book, number), layout.indent_out, layout.open_out,
+    return join_paragraphs(chapter_text_paragraphs(book, number), layout.indent_out, layout.open_out,
                            layout.close_out, layout.separator_out);
 }
 

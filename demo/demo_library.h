@@ -24,7 +24,14 @@ struct DemoBook {
     std::vector<std::string> description_sentences;
     int chapter_count = 0;
     bool generated = false; ///< the scale book
+    /// The chapter numbers in the order the book page lists them, when a site changed the book
+    /// (chapters added at the end or put in between); empty: 1 to chapter_count. A chapter's
+    /// number names its page and its text, so it stays the chapter's own wherever it stands.
+    std::vector<int> order;
 };
+
+/// The chapter numbers of `book` in list order.
+std::vector<int> chapter_ids(const DemoBook& book);
 
 struct LibraryOptions {
     int scale_chapters = 5000;
@@ -53,9 +60,17 @@ public:
     /// "第N章：" followed by a short generated title; never contains white space or markup.
     std::string chapter_name(const DemoBook& book, int number) const;
 
-    /// The paragraphs of a chapter, without indentation or markup. Each chapter holds at least
-    /// one character whose second GBK byte is 0x5C and one whose second byte is 0x7C.
+    /// The first chapter of this book ends with a paragraph of "<", "&", ">" and a character
+    /// GBK lacks, which its pages serve as HTML references.
+    static constexpr int markup_book_id = 104;
+
+    /// The paragraphs of a chapter as its pages serve them, without indentation or tags. Each
+    /// chapter holds at least one character whose second GBK byte is 0x5C and one whose second
+    /// byte is 0x7C.
     std::vector<std::string> chapter_paragraphs(const DemoBook& book, int number) const;
+    /// The same paragraphs as a reader reads them: HTML references decoded, a character GBK
+    /// lacks as "?".
+    std::vector<std::string> chapter_text_paragraphs(const DemoBook& book, int number) const;
 
     /// Exactly what extracting the chapter text from this source's chapter page must give:
     /// the block between the source's markers after its line-break replacements, with HTML

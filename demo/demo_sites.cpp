@@ -345,9 +345,12 @@ int whole_number(std::string_view text) {
     return n;
 }
 
+// The books as the sites show them now: the library's, or a copy a knob has changed.
+using BookLookup = std::function<std::shared_ptr<const DemoBook>(int id)>;
+
 struct Route {
     PageKind kind = PageKind::other;
-    const DemoBook* book = nullptr;
+    std::shared_ptr<const DemoBook> book;
     int chapter = 0;
     std::string keyword; ///< GBK
     int page = 1;
@@ -370,7 +373,7 @@ constexpr std::array<SearchEntry, source_count> search_entries{{
     {"/search", "kw"},
 }};
 
-Route route_request(int source, const DemoLibrary& library, std::string_view target) {
+Route route_request(int source, const BookLookup& find_book, std::string_view target) {
     Route r;
     const auto qmark = target.find('?');
     const std::string_view path = target.substr(0, qmark);
@@ -398,7 +401,7 @@ Route route_request(int source, const DemoLibrary& library, std::string_view tar
         return r;
     }
     if (path.starts_with("/cover/") && path.ends_with(".png")) {
-        r.book = library.find(whole_number(path.substr(7, path.size() - 11)));
+        r.book = find_book(whole_number(path.substr(7, path.size() - 11)));
         r.kind = r.book != nullptr ? PageKind::cover : PageKind::other;
         return r;
     }
@@ -408,7 +411,7 @@ Route route_request(int source, const DemoLibrary& library, std::string_view tar
     }
     std::string_view rest = path.substr(prefix.size());
     const auto slash = rest.find('/');
-    r.book = library.find(whole_number(rest.substr(0, slash)));
+    r.book = find_book(whole_number(rest.substr(0, slash)));
     if (r.book == nullptr) {
         return r;
     }
@@ -417,7 +420,8 @@ Route route_request(int source, const DemoLibrary& library, std::string_view tar
         r.kind = PageKind::book;
     } else if (rest.ends_with(".html")) {
         r.chapter = whole_number(rest.substr(0, rest.size() - 5));
-        if (r.chapter >= 1 && r.chapter <= r.book->chapter_count) {
+        const std::vector<int> ids = chapter_ids(*r.book);
+        if (std::find(ids.begin(), ids.end(), r.chapter) != ids.end()) {
             r.kind = PageKind::chapter;
         }
     }
@@ -500,6 +504,36 @@ struct DemoSites::Impl {
     std::mutex stop_mutex;
     std::condition_variable stop_cv;
     bool stopping = false;
+
+    mutable std::mutex books_mutex;
+    std::map<int, std::shared_ptr<const DemoBook>> edited; ///< books a knob has changed
+
+    std::shared_ptr<const DemoBook> book(int id) const {
+        {
+            std::lock_guard lock(books_mutex);
+            if (const auto it = edited.find(id); it != edited.end()) {
+                return it->second;
+            }
+        }
+        const DemoBook* b = library.find(id);
+        // The library lives as long as the sites: no ownership to share.
+        return b ? std::shared_ptr<const DemoBook>(b, [](const DemoBook*) {}) : nullptr;
+    }
+
+    // Applies `change` to a copy of the book as the sites show it now.
+    template <typename Change>
+    void edit_book(int id, Change change) {
+        std::shared_ptr<const DemoBook> current = book(id);
+        if (!current) {
+            return;
+        }
+        auto copy = std::make_shared<DemoBook>(*current);
+        copy->order = chapter_ids(*copy);
+        change(*copy);
+        copy->chapter_count = static_cast<int>(copy->order.size());
+        std::lock_guard lock(books_mutex);
+        edited[id] = std::move(copy);
+    }
 
     explicit Impl(const DemoOptions& o)
         : options(o), library(o.library), workers(std::make_unique<SharedWorkers>(o.max_workers)),
@@ -586,7 +620,8 @@ struct DemoSites::Impl {
         } leave{site.in_flight};
 
         ++site.total;
-        const Route route = route_request(source, library, req.target);
+        const Route route = route_request(
+            source, [this](int id) { return book(id); }, req.target);
         ++site.by_kind[static_cast<std::size_t>(route.kind)];
 
         if (!pause(latency_ms.load())) {
@@ -888,6 +923,34 @@ void DemoSites::set_refuse_above_in_flight(int limit) {
 
 void DemoSites::set_retry_after(int seconds) {
     impl_->retry_after_s = seconds;
+}
+
+void DemoSites::grow_book(int book_id, int count) {
+    impl_->edit_book(book_id, [count](DemoBook& b) {
+        int next = *std::max_element(b.order.begin(), b.order.end()) + 1;
+        for (int i = 0; i < count; ++i) {
+            b.order.push_back(next++);
+        }
+    });
+}
+
+void DemoSites::insert_chapters(int book_id, int position, int count) {
+    impl_->edit_book(book_id, [position, count](DemoBook& b) {
+        int next = *std::max_element(b.order.begin(), b.order.end()) + 1;
+        const auto at = static_cast<std::ptrdiff_t>(
+            std::clamp<std::size_t>(static_cast<std::size_t>(std::max(1, position)) - 1, 0,
+                                    b.order.size()));
+        std::vector<int> inserted;
+        for (int i = 0; i < count; ++i) {
+            inserted.push_back(next++);
+        }
+        b.order.insert(b.order.begin() + at, inserted.begin(), inserted.end());
+    });
+}
+
+void DemoSites::reset_books() {
+    std::lock_guard lock(impl_->books_mutex);
+    impl_->edited.clear();
 }
 
 void DemoSites::clear_faults() {

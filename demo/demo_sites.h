@@ -120,6 +120,14 @@ public:
     /// A later call for the same chapter and source replaces the earlier one.
     void fail_chapter(int book_id, int number, int times, Fault fault = Fault::http_500,
                       int source = 0);
+    /// Book `book_id` gains `count` chapters at the end of its list, as a serial does.
+    void grow_book(int book_id, int count);
+    /// Book `book_id` gains `count` new chapters before list position `position` (1-based):
+    /// every chapter after them moves down the list but keeps its link and text.
+    void insert_chapters(int book_id, int position, int count);
+    /// Every book as the library has it.
+    void reset_books();
+
     /// Zero rates, no deterministic faults, no in-flight limit, no Retry-After; latency and
     /// stall time stay.
     void clear_faults();

@@ -70,8 +70,13 @@ std::string date_of(const DemoBook& book) {
     return book.update_time.substr(0, 10);
 }
 
+// The number of the chapter the book lists last.
+int last_chapter(const DemoBook& book) {
+    return book.order.empty() ? book.chapter_count : book.order.back();
+}
+
 std::string latest_name(const DemoLibrary& library, const DemoBook& book) {
-    return library.chapter_name(book, book.chapter_count);
+    return library.chapter_name(book, last_chapter(book));
 }
 
 // The keyword as a pager link carries it: raw GBK, spaces as "+", and the characters that would
@@ -123,7 +128,7 @@ std::string meta_tags(const DemoLibrary& library, std::string_view root, int sou
     t += tag("og:novel:status", book.status);
     t += tag("og:novel:update_time", book.update_time);
     t += tag("og:novel:latest_chapter_name", latest_name(library, book));
-    t += tag("og:novel:latest_chapter_url", r + chapter_path(source, book.id, book.chapter_count));
+    t += tag("og:novel:latest_chapter_url", r + chapter_path(source, book.id, last_chapter(book)));
     return t;
 }
 
@@ -136,7 +141,7 @@ std::string search_rows(int source, const DemoLibrary& library, std::string_view
     std::string t;
     for (const DemoBook* b : hits) {
         const std::string id = id_text(b->id);
-        const std::string latest_link = chapter_path(source, b->id, b->chapter_count);
+        const std::string latest_link = chapter_path(source, b->id, last_chapter(*b));
         switch (source) {
         case 1: // name, link and author on one line
             t += R"(<div class="bookbox"><div class="bookinfo"><h4 class="bookname"><a href=")";
@@ -168,7 +173,7 @@ std::string search_rows(int source, const DemoLibrary& library, std::string_view
             t += "/\">" + b->title + "</a></div>\r\n";
             t += "<div class=\"author\">" + b->author + "</div>\r\n";
             t += "<div class=\"latest\"><a href=\"book/" + id + "/";
-            t += std::to_string(b->chapter_count) + ".html\">" + latest_name(library, *b);
+            t += std::to_string(last_chapter(*b)) + ".html\">" + latest_name(library, *b);
             t += "</a></div>\r\n</div>\r\n";
             break;
         case 7: // name, link and author on one line, the author closing it
@@ -215,7 +220,7 @@ PageBody source5_page(const DemoLibrary& library, std::string_view keyword, int 
         const DemoBook* b = hits[i];
         const std::string id = id_text(b->id);
         t += "\t<li class=\"conter1\"><a href=\"book/" + id + "/\">" + b->title + "</a></li>\r\n";
-        t += "\t<li class=\"conter2\"><a href=\"" + chapter_path(5, b->id, b->chapter_count);
+        t += "\t<li class=\"conter2\"><a href=\"" + chapter_path(5, b->id, last_chapter(*b));
         t += "\">" + latest_name(library, *b) + "</a></li>\r\n";
         t += "\t<li class=\"conter4\">" + b->author + "</li>\r\n";
     }
@@ -248,7 +253,9 @@ std::string dd_entry(std::string_view href, std::string_view name, bool space_be
 std::string latest_block(int source, const DemoLibrary& library, const DemoBook& book,
                          bool space_before_equals) {
     std::string t;
-    for (int n = book.chapter_count; n >= 1 && n > book.chapter_count - 6; --n) {
+    const std::vector<int> ids = chapter_ids(book);
+    for (std::size_t i = ids.size(); i > 0 && i + 6 > ids.size(); --i) {
+        const int n = ids[i - 1];
         const std::string href = (source == 6 || source == 8) ? std::to_string(n) + ".html"
                                                               : chapter_path(source, book.id, n);
         t += dd_entry(href, library.chapter_name(book, n), space_before_equals) + "\r\n";
@@ -267,11 +274,12 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
     std::string t = "<div class=\"info\">\r\n<h1>" + book.title + "</h1>\r\n<p>" + w.author_label +
                     book.author + "</p>\r\n<p>" + w.status_label + book.status +
                     "</p>\r\n</div>\r\n";
-    const int count = book.chapter_count;
+    const std::vector<int> ids = chapter_ids(book);
+    const int last = last_chapter(book);
     switch (source) {
     case 1: // whole page matched, one entry per line
         t += "<div class=\"listmain\">\r\n<dl>\r\n";
-        for (int n = 1; n <= count; ++n) {
+        for (const int n : ids) {
             t +=
                 dd_entry(chapter_path(1, book.id, n), library.chapter_name(book, n), true) + "\r\n";
         }
@@ -280,7 +288,7 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
     case 2: // after the last "正文</dt>", the whole chapter block on one line
         t += "<div class=\"listmain\">\r\n<dl>\r\n" + dt_latest;
         t += latest_block(2, library, book, false) + dt_body;
-        for (int n = 1; n <= count; ++n) {
+        for (const int n : ids) {
             t += dd_entry(chapter_path(2, book.id, n), library.chapter_name(book, n), false);
         }
         t += "\r\n</dl>\r\n</div>\r\n<div class=\"footer\">" + w.home + "</div>\r\n";
@@ -288,7 +296,7 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
     case 3: // as source 2, one entry per line, absolute links
         t += "<div class=\"listmain\">\r\n<dl>\r\n" + dt_latest;
         t += latest_block(3, library, book, false) + dt_body;
-        for (int n = 1; n <= count; ++n) {
+        for (const int n : ids) {
             t += dd_entry(r + chapter_path(3, book.id, n), library.chapter_name(book, n), false);
             t += "\r\n";
         }
@@ -297,7 +305,7 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
     case 4: // after the last "正文</dt>", up to the first "</dl>"
         t += "<div class=\"listmain\">\r\n<dl>\r\n" + dt_latest;
         t += latest_block(4, library, book, false) + dt_body;
-        for (int n = 1; n <= count; ++n) {
+        for (const int n : ids) {
             t += dd_entry(chapter_path(4, book.id, n), library.chapter_name(book, n), false);
             t += "\r\n";
         }
@@ -310,7 +318,7 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
         t += book.author + "</td>\r\n</tr>\r\n<tr>\r\n<td class=\"th\">" + w.updated_label;
         t += "</td><td class=\"tc\">" + book.update_time + "</td>\r\n</tr>\r\n";
         t += "<tr>\r\n<td class=\"th\">" + w.latest + "</td><td class=\"tc\"><a href=\"";
-        t += chapter_path(5, book.id, count) + "\">" + latest_name(library, book);
+        t += chapter_path(5, book.id, last) + "\">" + latest_name(library, book);
         t += "</a></td>\r\n</tr>\r\n<tr>\r\n<td colspan=\"2\"><h4>" + w.intro_label;
         t += "</h4><br />";
         // Both break forms the details reader removes, alternately.
@@ -321,7 +329,7 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
             t += book.description_sentences[i];
         }
         t += "</td>\r\n</tr>\r\n</table>\r\n<div class=\"chapterlist\">\r\n";
-        for (int n = 1; n <= count; ++n) {
+        for (const int n : ids) {
             t += "<div class=\"clc\"><a href=\"" + chapter_path(5, book.id, n) + "\">";
             t += library.chapter_name(book, n) + "</a></div>\r\n";
         }
@@ -332,7 +340,7 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
         t += "<div id=\"list\">\r\n<dl>\r\n" + dt_latest + latest_block(6, library, book, true);
         t += "<dt>" + w.book_open + book.title + w.book_close;
         t += (book.id % 2 == 0 ? w.volume : w.body) + "</dt>\r\n";
-        for (int n = 1; n <= count; ++n) {
+        for (const int n : ids) {
             t += dd_entry(std::to_string(n) + ".html", library.chapter_name(book, n), true);
             t += "\r\n";
         }
@@ -340,9 +348,9 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
         break;
     }
     case 7: // whole page matched; the latest chapter is shown outside any dd
-        t += "<p>" + w.latest + "<a href=\"" + chapter_path(7, book.id, count) + "\">";
+        t += "<p>" + w.latest + "<a href=\"" + chapter_path(7, book.id, last) + "\">";
         t += latest_name(library, book) + "</a></p>\r\n<div id=\"list\">\r\n<dl>\r\n";
-        for (int n = 1; n <= count; ++n) {
+        for (const int n : ids) {
             t +=
                 dd_entry(chapter_path(7, book.id, n), library.chapter_name(book, n), true) + "\r\n";
         }
@@ -350,16 +358,16 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
         break;
     case 9: // a catalogue list of its own
         t += "<div class=\"catalog\">\r\n<h2>" + w.contents + "</h2>\r\n<ul class=\"chapters\">\r\n";
-        for (int n = 1; n <= count; ++n) {
+        for (const int n : ids) {
             t += "<li><a href=\"" + chapter_path(9, book.id, n) + "\">";
             t += library.chapter_name(book, n) + "</a></li>\r\n";
         }
         t += "</ul>\r\n</div>\r\n";
         break;
     case 8: // between "zjlist" and "</dl>", links relative to the book
-        t += "<p>" + w.latest + "<a href=\"" + std::to_string(count) + ".html\">";
+        t += "<p>" + w.latest + "<a href=\"" + std::to_string(last) + ".html\">";
         t += latest_name(library, book) + "</a></p>\r\n<div class=\"zjlist\">\r\n<dl>\r\n";
-        for (int n = 1; n <= count; ++n) {
+        for (const int n : ids) {
             t += dd_entry(std::to_string(n) + ".html", library.chapter_name(book, n), false);
             t += "\r\n";
         }

@@ -65,8 +65,11 @@ protected:
                ("tovani-cli-" + std::to_string(getpid()) + "-" +
                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::remove_all(out_);
-        // No rule file or sites file of the user's may change what the tests see.
+        // No rule file, sites file or shelf of the user's may change what the tests see.
         setenv("XDG_CONFIG_HOME", (out_ / "no-config").c_str(), 1);
+        setenv("XDG_DATA_HOME", (out_ / "data").c_str(), 1);
+        sites_->reset_books();
+        sites_->reset_counts();
     }
     void TearDown() override { fs::remove_all(out_); }
 
@@ -383,6 +386,143 @@ TEST_F(CliTest, NinthSiteThroughARuleFileAlone) {
     }
     EXPECT_EQ(bytes, expected);
     unsetenv("TOVANI_SITE_HOST_9");
+}
+
+// A book downloaded straight into an EPUB and a UTF-8 text book in simplified script, its
+// name and author read from the site, and recorded on the shelf.
+TEST_F(CliTest, DownloadFormatsAndTheShelf) {
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& book = *lib.find(105); // 長安錦書, in traditional script
+    CliRun r = run({"download", "--source", "3", "--format", "txt,epub", "--encoding", "utf-8",
+                    "--convert", "t2s", "--out", out_.string(), sites_->book_link(3, 105)});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    const std::string folder = out_.string() + "/小说下载/";
+    EXPECT_EQ(r.out, folder + "長安錦書  墨池生.txt\n" + folder + "長安錦書  墨池生.epub\n");
+    std::string text;
+    ASSERT_TRUE(read_file(utf8_to_text(folder + "長安錦書  墨池生.txt"), text));
+    EXPECT_EQ(text.rfind("长安锦书\n作者：墨池生\n\n", 0), 0u) << text.substr(0, 60);
+    EXPECT_EQ(text.find('\r'), std::string::npos);
+    EXPECT_EQ(text.find("錦"), std::string::npos) << "every name and text converted";
+    EXPECT_TRUE(fs::exists(folder + "長安錦書  墨池生.epub"));
+    EXPECT_FALSE(fs::exists(folder + "長安錦書  墨池生")) << "the chapter files went";
+
+    r = run({"shelf", "--json"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    const json rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["name"], "長安錦書");
+    EXPECT_EQ(rows[0]["source"], 3);
+    EXPECT_EQ(rows[0]["downloaded"], book.chapter_count);
+    EXPECT_EQ(rows[0]["known"], book.chapter_count);
+    EXPECT_EQ(rows[0]["formats"], "txt,epub");
+}
+
+// Update reads the chapter list again and fetches only chapters whose links are new: a serial
+// that grows costs its new chapters, a site that puts a chapter in between costs that one, and
+// the book file holds every chapter once, in the site's order.
+TEST_F(CliTest, UpdateFetchesOnlyNewChapters) {
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& book = *lib.find(102);
+    const std::string link = sites_->book_link(7, 102);
+    CliRun r = run({"download", "--source", "7", "--merge", "--out", out_.string(), link});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    const std::string book_file = r.out.substr(0, r.out.size() - 1);
+
+    auto chapters_in_file = [&] {
+        std::string bytes;
+        EXPECT_TRUE(read_file(utf8_to_text(book_file), bytes));
+        return bytes;
+    };
+    sites_->grow_book(102, 2);
+    sites_->reset_counts();
+    r = run({"update", "--all"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    EXPECT_EQ(r.out, "星河渡舟  青衫客: 2 new chapters\n  " + book_file + "\n");
+    EXPECT_EQ(sites_->counts(7).of(demo::PageKind::chapter), 2u);
+    std::string bytes = chapters_in_file();
+    EXPECT_NE(bytes.find(lib.chapter_name(book, book.chapter_count + 2) + "\r\n" +
+                         lib.expected_chapter_text(7, book, book.chapter_count + 2)),
+              std::string::npos);
+
+    // One chapter put in at the third place: one fetch, everything else stays where it was.
+    sites_->insert_chapters(102, 3, 1);
+    sites_->reset_counts();
+    r = run({"update", "星河渡舟"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    EXPECT_EQ(r.out.rfind("星河渡舟  青衫客: 1 new chapters\n", 0), 0u) << r.out;
+    EXPECT_EQ(sites_->counts(7).of(demo::PageKind::chapter), 1u);
+    bytes = chapters_in_file();
+    const int inserted = book.chapter_count + 3;
+    std::string expected;
+    for (int n : {1, 2, inserted}) {
+        expected += lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(7, book, n) +
+                    "\r\n\r\n";
+    }
+    EXPECT_EQ(bytes.substr(0, expected.size()), expected);
+    for (int n = 1; n <= book.chapter_count + 3; ++n) {
+        const std::string name = lib.chapter_name(book, n) + "\r\n";
+        EXPECT_NE(bytes.find(name), std::string::npos) << n;
+        EXPECT_EQ(bytes.find(name), bytes.rfind(name)) << "chapter " << n << " twice";
+    }
+
+    // Nothing new: nothing fetched but the list, nothing written.
+    sites_->reset_counts();
+    r = run({"update", "--all"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    EXPECT_EQ(r.out, "星河渡舟  青衫客: 0 new chapters\n");
+    EXPECT_EQ(sites_->counts(7).of(demo::PageKind::chapter), 0u);
+
+    r = run({"update", "没有这本书"});
+    EXPECT_EQ(r.status, exit_no_match);
+    r = run({"update"});
+    EXPECT_EQ(r.status, exit_usage);
+}
+
+// An update killed half-way loses nothing and doubles nothing: run again, it completes the book
+// with every chapter once.
+TEST_F(CliTest, CrashDuringUpdateThenRerun) {
+    const demo::DemoLibrary& lib = sites_->library();
+    const demo::DemoBook& book = *lib.find(101);
+    const std::string link = sites_->book_link(1, 101);
+    CliRun r = run({"download", "--source", "1", "--merge", "--out", out_.string(), link});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    const std::string book_file = r.out.substr(0, r.out.size() - 1);
+    sites_->grow_book(101, 60);
+    sites_->set_latency(std::chrono::milliseconds(40));
+    sites_->reset_counts();
+
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        (void)!freopen("/dev/null", "w", stdout);
+        (void)!freopen("/dev/null", "w", stderr);
+        execl(TOVANI_CLI_PATH, TOVANI_CLI_PATH, "update", "--all", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    for (int i = 0; i < 500 && sites_->counts(1).of(demo::PageKind::chapter) < 15; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the update ended before it could be killed";
+    sites_->set_latency(std::chrono::milliseconds(0));
+
+    r = run({"update", "--all"});
+    ASSERT_EQ(r.status, exit_ok) << r.err;
+    r = run({"shelf", "--json"});
+    const json rows = json::parse(r.out);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0]["known"], book.chapter_count + 60);
+    EXPECT_EQ(rows[0]["downloaded"], book.chapter_count + 60);
+    std::string bytes;
+    ASSERT_TRUE(read_file(utf8_to_text(book_file), bytes));
+    std::string expected;
+    for (int n = 1; n <= book.chapter_count + 60; ++n) {
+        expected += lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(1, book, n) +
+                    "\r\n\r\n";
+    }
+    EXPECT_EQ(bytes, expected);
 }
 
 // The program killed in the middle of a download leaves only whole chapter files; the same

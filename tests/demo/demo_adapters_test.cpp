@@ -98,7 +98,7 @@ TEST_F(DemoAdaptersTest, ChapterListsHoldEveryChapterInOrder) {
 
 TEST_F(DemoAdaptersTest, ChapterTextsComeOutExactly) {
     for (int source = 1; source <= 8; ++source) {
-        for (int id : {105, 108}) {
+        for (int id : {105, 108, DemoLibrary::markup_book_id}) {
             const DemoBook& book = *library().find(id);
             for (int n : {1, book.chapter_count}) {
                 SCOPED_TRACE(::testing::Message()

@@ -1,0 +1,136 @@
+#include "download/book_output.h"
+
+#include "download/epub_writer.h"
+#include "download/file_io.h"
+#include "download/file_names.h"
+#include "text/encoding.h"
+
+namespace tovani {
+
+std::string BookFormats::names() const {
+    if (txt && epub) {
+        return "txt,epub";
+    }
+    return txt ? "txt" : epub ? "epub" : "";
+}
+
+BookFormats BookFormats::of(const ShelfBook& book) {
+    BookFormats f;
+    f.txt = book.formats.find("txt") != std::string::npos;
+    f.epub = book.formats.find("epub") != std::string::npos;
+    f.encoding = book.encoding == "utf-8" ? TextEncoding::utf8 : TextEncoding::gbk;
+    f.convert = book.convert == "t2s"   ? ScriptConversion::t2s
+                : book.convert == "s2t" ? ScriptConversion::s2t
+                                        : ScriptConversion::none;
+    return f;
+}
+
+int JobChapters::count() const { return static_cast<int>(job_.request().chapters.size()); }
+
+std::string JobChapters::name(int number) const {
+    return job_.request().chapters[static_cast<std::size_t>(number - 1)].name;
+}
+
+bool JobChapters::read(int number, BookChapter& chapter) {
+    chapter.name = name(number);
+    // A missing file reads as empty: a chapter the download did not write is no chapter.
+    return file_exists(job_.chapter_file(number)) &&
+           read_file(job_.chapter_file(number), chapter.text);
+}
+
+ShelfChapters::ShelfChapters(const Shelf& shelf, std::int64_t book)
+    : shelf_(shelf), book_(book), chapters_(shelf.chapters(book)) {}
+
+int ShelfChapters::count() const { return static_cast<int>(chapters_.size()); }
+
+std::string ShelfChapters::name(int number) const {
+    return chapters_[static_cast<std::size_t>(number - 1)].entry.name;
+}
+
+bool ShelfChapters::read(int number, BookChapter& chapter) {
+    const Shelf::Chapter& c = chapters_[static_cast<std::size_t>(number - 1)];
+    chapter.name = c.entry.name;
+    return shelf_.text(book_, c.entry.link, chapter.text);
+}
+
+bool ShelfChapters::complete() const {
+    for (const Shelf::Chapter& c : chapters_) {
+        if (!c.downloaded) {
+            return false;
+        }
+    }
+    return true;
+}
+
+BookFilesResult write_book_files(const std::string& base_folder, const BookInfo& info,
+                                 ChapterSource& chapters, const BookFormats& formats) {
+    BookFilesResult result;
+    if (!create_directory(download_folder(base_folder))) {
+        result.error = gbk("无法写入下载文件夹：") + download_folder(base_folder);
+        return result;
+    }
+    const ScriptConverter converter(formats.convert);
+    if (!converter.ok()) {
+        result.error = gbk("无法加载简繁转换数据（OpenCC）");
+        return result;
+    }
+    if (formats.txt) {
+        const std::string path = book_file_path(base_folder, info.title, info.author, ".txt");
+        const WriteResult written = write_text_book(path, info, chapters, formats.encoding, converter);
+        if (!written.ok) {
+            result.error = written.error;
+            return result;
+        }
+        result.files.push_back(path);
+    }
+    if (formats.epub) {
+        const std::string path = book_file_path(base_folder, info.title, info.author, ".epub");
+        const WriteResult written = write_epub_book(path, info, chapters, converter);
+        if (!written.ok) {
+            result.error = written.error;
+            return result;
+        }
+        result.files.push_back(path);
+    }
+    result.ok = true;
+    return result;
+}
+
+std::int64_t record_download(Shelf& shelf, const DownloadJob& job, ShelfBook settings) {
+    const DownloadRequest& request = job.request();
+    settings.source = request.source.id();
+    settings.name = request.book_name;
+    settings.author = request.book_author;
+    const std::int64_t id = shelf.save_book(settings, request.chapters);
+    if (id == 0) {
+        return 0;
+    }
+    int n = 0;
+    const int total = static_cast<int>(request.chapters.size());
+    const bool stored = shelf.store_texts(id, [&](std::string& link, std::string& text, bool&) {
+        // Only files this download completed: a chapter that failed has none.
+        while (++n <= total) {
+            if (file_exists(job.chapter_file(n)) && read_file(job.chapter_file(n), text)) {
+                link = request.chapters[static_cast<std::size_t>(n - 1)].link;
+                return true;
+            }
+        }
+        return false;
+    });
+    return stored ? id : 0;
+}
+
+std::string book_identifier(int source, const std::string& book_link) {
+    return "tovani:" + std::to_string(source) + ":" + book_link;
+}
+
+std::shared_ptr<HostGate> HostGates::gate(const BookSource& source) {
+    std::lock_guard lock(mutex_);
+    std::shared_ptr<HostGate>& gate = gates_[source.host];
+    if (!gate) {
+        gate = std::make_shared<HostGate>(source.rule.politeness);
+    }
+    return gate;
+}
+
+} // namespace tovani
