@@ -3,6 +3,7 @@
 #include <zip.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -15,9 +16,8 @@
 namespace tovani {
 namespace {
 
-// Chapters are stored with the fastest deflate level: the text compresses well even so, and
-// writing the book stays close to the cost of joining the chapter files.
-constexpr zip_uint32_t chapter_compression_level = 1;
+// Chapters are stored uncompressed: deflating thousands of small entries costs several times
+// the joining of the chapter files, for a book that is not much larger stored.
 
 struct Cover {
     const char* file = nullptr;
@@ -97,6 +97,125 @@ std::string xhtml_head(const std::string& title) {
                    "</head>\n";
 }
 
+// Appends `text` escaped as xml_escape does. Runs of characters that need nothing (nearly all
+// of a chapter) are appended whole.
+void append_xml_escaped(std::string& out, std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    std::size_t run = 0; // start of the characters not yet appended
+    std::size_t i = 0;
+    auto flush = [&](std::size_t to) {
+        out.append(text.data() + run, to - run);
+    };
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b >= 0x20 && b < 0x80) {
+            const char* escaped = b == '&'    ? "&amp;"
+                                  : b == '<'  ? "&lt;"
+                                  : b == '>'  ? "&gt;"
+                                  : b == '"'  ? "&quot;"
+                                  : b == '\'' ? "&apos;"
+                                              : nullptr;
+            if (escaped != nullptr) {
+                flush(i);
+                out += escaped;
+                run = i + 1;
+            }
+            ++i;
+            continue;
+        }
+        if (b < 0x80) {
+            if (b != '\t' && b != '\n' && b != '\r') {
+                flush(i); // another control character: no XML 1.0 character
+                run = i + 1;
+            }
+            ++i;
+            continue;
+        }
+        char32_t cp = 0;
+        const std::size_t len = utf8_char(p + i, n - i, cp);
+        if (len == 0 || cp == 0xFFFE || cp == 0xFFFF) {
+            flush(i); // a byte that is no UTF-8, or a noncharacter XML refuses
+            i += len == 0 ? 1 : len;
+            run = i;
+            continue;
+        }
+        i += len;
+    }
+    flush(n);
+}
+
+// Appends every paragraph of `text` as <p>…</p>, as paragraphs_of cuts them, escaped as
+// xml_escape does. `text` comes from the GBK conversion and is valid UTF-8 without
+// noncharacters, so only ASCII needs a look: one pass, no copies of the paragraphs.
+void append_paragraphs(std::string& out, std::string_view text) {
+    static constexpr std::string_view ideographic_space = "\xE3\x80\x80";
+    std::size_t begin = 0;
+    const std::size_t n = text.size();
+    while (begin < n) {
+        // Lines end at LF or CR; memchr finds both quickly in Chinese text.
+        const void* lf = std::memchr(text.data() + begin, '\n', n - begin);
+        std::size_t end = lf ? static_cast<const char*>(lf) - text.data() : n;
+        if (const void* cr = std::memchr(text.data() + begin, '\r', end - begin)) {
+            end = static_cast<const char*>(cr) - text.data();
+        }
+        std::string_view line = text.substr(begin, end - begin);
+        begin = end + 1;
+        for (bool trimmed = true; trimmed && !line.empty();) {
+            trimmed = false;
+            for (std::string_view blank : {std::string_view(" "), std::string_view("\t"),
+                                           ideographic_space}) {
+                if (line.starts_with(blank)) {
+                    line.remove_prefix(blank.size());
+                    trimmed = true;
+                }
+                if (line.ends_with(blank)) {
+                    line.remove_suffix(blank.size());
+                    trimmed = true;
+                }
+            }
+        }
+        if (line.empty()) {
+            continue;
+        }
+        out += "<p>";
+        std::size_t run = 0;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            // Eight bytes at a time while none is below 0x40 (only ASCII there needs a look).
+            while (i + 8 <= line.size()) {
+                std::uint64_t word;
+                std::memcpy(&word, line.data() + i, 8);
+                constexpr std::uint64_t ones = 0x0101010101010101ull;
+                if (((word - ones * 0x40) & ~word & ones * 0x80) != 0) {
+                    break;
+                }
+                i += 8;
+            }
+            if (i >= line.size()) {
+                break;
+            }
+            const auto b = static_cast<unsigned char>(line[i]);
+            if (b >= 0x40) {
+                continue; // letters and every byte of a multi-byte character
+            }
+            const char* escaped = b == '&'    ? "&amp;"
+                                  : b == '<'  ? "&lt;"
+                                  : b == '>'  ? "&gt;"
+                                  : b == '"'  ? "&quot;"
+                                  : b == '\'' ? "&apos;"
+                                  : b < 0x20 && b != '\t' ? ""
+                                                          : nullptr;
+            if (escaped != nullptr) {
+                out.append(line.data() + run, i - run);
+                out += escaped;
+                run = i + 1;
+            }
+        }
+        out.append(line.data() + run, line.size() - run);
+        out += "</p>\n";
+    }
+}
+
 // One chapter's XHTML, rendered when the archive reads it.
 struct ChapterEntry {
     ChapterSource* chapters;
@@ -114,11 +233,13 @@ struct ChapterEntry {
             return {};
         }
         const std::string name = xml_escape(to_utf8(converter->convert(chapter.name)));
+        const std::string text = to_utf8(converter->convert(chapter.text));
         std::string out = xhtml_head(name);
-        out += "<body>\n<section epub:type=\"chapter\">\n<h2>" + name + "</h2>\n";
-        for (const std::string& p : paragraphs_of(to_utf8(converter->convert(chapter.text)))) {
-            out += "<p>" + xml_escape(p) + "</p>\n";
-        }
+        out.reserve(out.size() + text.size() * 9 / 8 + 256);
+        out += "<body>\n<section epub:type=\"chapter\">\n<h2>";
+        out += name;
+        out += "</h2>\n";
+        append_paragraphs(out, text);
         out += "</section>\n</body>\n</html>\n";
         return out;
     }
@@ -219,7 +340,7 @@ public:
             ok_ = false;
             return;
         }
-        finish_add(name, source, ZIP_CM_DEFLATE, chapter_compression_level);
+        finish_add(name, source, ZIP_CM_STORE, 0);
     }
 
     bool close() {
@@ -256,40 +377,7 @@ private:
 std::string xml_escape(std::string_view utf8_text) {
     std::string out;
     out.reserve(utf8_text.size() + utf8_text.size() / 8);
-    const auto* p = reinterpret_cast<const unsigned char*>(utf8_text.data());
-    const std::size_t n = utf8_text.size();
-    for (std::size_t i = 0; i < n;) {
-        char32_t cp = 0;
-        const std::size_t len = utf8_char(p + i, n - i, cp);
-        if (len == 0) {
-            ++i; // a byte that is no UTF-8
-            continue;
-        }
-        switch (cp) {
-        case '&':
-            out += "&amp;";
-            break;
-        case '<':
-            out += "&lt;";
-            break;
-        case '>':
-            out += "&gt;";
-            break;
-        case '"':
-            out += "&quot;";
-            break;
-        case '\'':
-            out += "&apos;";
-            break;
-        default:
-            if ((cp < 0x20 && cp != '\t' && cp != '\n' && cp != '\r') || cp == 0xFFFE ||
-                cp == 0xFFFF) {
-                break; // no XML 1.0 character
-            }
-            out.append(utf8_text.substr(i, len));
-        }
-        i += len;
-    }
+    append_xml_escaped(out, utf8_text);
     return out;
 }
 
@@ -298,9 +386,9 @@ std::vector<std::string> paragraphs_of(std::string_view text) {
     std::vector<std::string> out;
     std::size_t begin = 0;
     while (begin <= text.size()) {
-        std::size_t end = text.find_first_of("\r\n", begin);
-        if (end == std::string_view::npos) {
-            end = text.size();
+        std::size_t end = begin;
+        while (end < text.size() && text[end] != '\r' && text[end] != '\n') {
+            ++end;
         }
         std::string_view line = text.substr(begin, end - begin);
         for (bool trimmed = true; trimmed;) {
