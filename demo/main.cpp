@@ -86,6 +86,16 @@ int main(int argc, char** argv) {
 
     int signal_number = 0;
     sigwait(&stop_signals, &signal_number);
+    // What each site was asked, for scripts that measure a client against the demo.
+    for (int source = 1; source <= source_count; ++source) {
+        const RequestCounts c = sites->counts(source);
+        if (c.total > 0) {
+            std::cerr << "site " << source << ": " << c.total << " requests, "
+                      << c.of(PageKind::chapter) << " for chapters, " << c.refused_in_flight
+                      << " refused for too many at once, " << c.of(Fault::http_503)
+                      << " answered 503, at most " << c.peak_concurrent << " at once\n";
+        }
+    }
     sites.reset();
     return 0;
 }
