@@ -1,7 +1,10 @@
 // tovani-gui: start-up, the main window's message loop and the exit clean-up.
 
 #include <QApplication>
+#include <QDir>
+#include <QIcon>
 #include <QMessageBox>
+#include <QSettings>
 
 #include <cstdlib>
 #include <memory>
@@ -25,7 +28,12 @@ int run(int argc, char** argv, bool& workers_left)
     QApplication app(argc, argv);
     // Closing the main window ends the program, whatever other windows are open.
     QApplication::setQuitOnLastWindowClosed(false);
-    tovani::ui::install_font_substitutions();
+    tovani::ui::set_up_application();
+    QIcon icon;
+    for (int size : {16, 24, 32, 48, 64, 128, 256}) {
+        icon.addFile(QStringLiteral(":/icons/tovani-%1.png").arg(size), QSize(size, size));
+    }
+    QApplication::setWindowIcon(icon);
 
     tovani::SourceTable sources = tovani::load_source_table();
     if (!sources.problems().empty()) {
@@ -40,6 +48,11 @@ int run(int argc, char** argv, bool& workers_left)
     }
 
     auto state = std::make_unique<tovani::ui::AppState>(std::move(sources));
+    // The download folder chosen last time, if it still exists.
+    const QString base = QSettings().value(QStringLiteral("books/base_folder")).toString();
+    if (!base.isEmpty() && QDir(base).exists()) {
+        state->download_base = tovani::ui::to_gbk(base);
+    }
     tovani::ui::MessageBoxPrompter prompter;
     auto* main_window = new tovani::ui::MainWindow(*state, prompter);
     QObject::connect(main_window, &tovani::ui::MainWindow::closing, &app, &QCoreApplication::quit,

@@ -74,30 +74,27 @@ std::string source_label(const BookSource& source) {
     return utf8_to_text(source.rule.name);
 }
 
-std::string failure_text(const BookSource& source, const Outcome& outcome) {
-    const char* what = "";
-    switch (outcome.kind) {
+std::string outcome_words(OutcomeKind kind) {
+    switch (kind) {
     case OutcomeKind::ok:
-        what = "正常";
-        break;
+        return gbk("正常");
     case OutcomeKind::no_match:
-        what = "没有找到结果";
-        break;
+        return gbk("没有找到结果");
     case OutcomeKind::unreachable:
-        what = "无法连接";
-        break;
+        return gbk("无法连接");
     case OutcomeKind::http_error:
-        what = "网站出错";
-        break;
+        return gbk("网站出错");
     case OutcomeKind::blocked:
-        what = "网站拒绝访问";
-        break;
+        return gbk("网站拒绝访问");
     case OutcomeKind::layout_changed:
-        what = "页面与书源规则不符";
-        break;
+        return gbk("页面与书源规则不符");
     }
+    return {};
+}
+
+std::string failure_text(const BookSource& source, const Outcome& outcome) {
     std::string text = source_label(source) + gbk("（") + utf8_to_text(source.host) + gbk("）") +
-                       gbk(what);
+                       outcome_words(outcome.kind);
     if (!outcome.reason.empty()) {
         text += gbk("：") + outcome.reason;
     }

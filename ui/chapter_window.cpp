@@ -1,17 +1,25 @@
 #include "ui/chapter_window.h"
 
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QTimer>
 #include <QTreeWidget>
 
+#include <ctime>
 #include <mutex>
 
+#include "download/download_store.h"
 #include "download/thread_pool.h"
+#include "sources/book_details.h"
 #include "sources/chapter_list.h"
 #include "text/encoding.h"
 #include "ui/app_state.h"
@@ -21,12 +29,27 @@
 #include "ui/prompter.h"
 #include "ui/qt_text.h"
 #include "ui/reader_window.h"
+#include "ui/window_places.h"
 
 namespace tovani::ui {
 namespace {
 
 // How many failed chapters the end-of-download message names before it says "……".
 constexpr std::size_t failed_names_shown = 10;
+
+QString duration_text(double seconds)
+{
+    const long s = static_cast<long>(seconds + 0.5);
+    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+// What the end of a download wrote: the book files and whether the shelf has the book.
+struct FinishResult {
+    BookFilesResult files;
+    bool merged = false;
+    bool complete = true;
+    std::string shelf_error;
+};
 
 } // namespace
 
@@ -83,47 +106,107 @@ struct ChapterWindow::ProgressRelay {
     }
 };
 
-ChapterWindow::ChapterWindow(AppState& state, Prompter& prompter, QWidget* parent)
-    : QWidget(parent), state_(state), prompter_(prompter), book_link_(state.book_link), book_name_(state.book_name), book_author_(state.book_author)
+ChapterWindow::ChapterWindow(AppState& state, Prompter& prompter, QWidget* parent,
+                             QWidget* opener)
+    : QWidget(parent), state_(state), prompter_(prompter), book_link_(state.book_link),
+      book_name_(state.book_name), book_author_(state.book_author),
+      clock_(std::make_unique<QElapsedTimer>())
 {
     setObjectName(QStringLiteral("章节窗口"));
-    setWindowTitle(QStringLiteral("Tovani小说下载器    By:Wexlo"));
+    // The title names the book, so several chapter windows can be told apart.
+    setWindowTitle(from_gbk(book_name_) + QStringLiteral("  ") + from_gbk(book_author_) +
+                   QStringLiteral(" - Tovani小说下载器    By:Wexlo"));
     companion_ = new CompanionWindow(this, 120);
 
     list_ = make_report_list(this, {{QStringLiteral("序号"), 80},
                                     {QStringLiteral("章节名"), 380},
                                     {QStringLiteral("章节链接"), 200}});
     list_->setObjectName(QStringLiteral("超级列表框1"));
-    list_->setGeometry(-8, 0, 664, 336);
+    list_->setGeometry(0, 0, 665, 336); // from the left edge: the 序号 column shows whole
     list_->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(list_, &QWidget::customContextMenuRequested, this,
             [this](const QPoint&) { menu_->popup(QCursor::pos()); });
 
     path_label_ = new QLabel(QStringLiteral("下载地址："), this);
     path_label_->setObjectName(QStringLiteral("标签1"));
-    path_label_->setGeometry(0, 336, 368, 40);
+    path_label_->setGeometry(4, 336, 657, 26);
     path_label_->setTextFormat(Qt::PlainText);
 
     button_ = new QPushButton(QStringLiteral("多线程下载"), this);
     button_->setObjectName(QStringLiteral("按钮1"));
-    button_->setGeometry(0, 376, 120, 40);
+    button_->setGeometry(0, 364, 120, 36);
     connect(button_, &QPushButton::clicked, this, &ChapterWindow::start_download);
 
     threads_label_ = new QLabel(QStringLiteral("线程数"), this);
     threads_label_->setObjectName(QStringLiteral("标签3"));
-    threads_label_->setGeometry(120, 376, 72, 40);
+    threads_label_->setGeometry(124, 364, 56, 36);
 
     threads_ = new QComboBox(this);
     threads_->setObjectName(QStringLiteral("组合框1"));
-    threads_->setGeometry(192, 384, 72, 20);
+    threads_->setGeometry(180, 370, 64, 24);
     threads_->addItems({QStringLiteral("5"), QStringLiteral("10"), QStringLiteral("15"),
                         QStringLiteral("20"), QStringLiteral("30"), QStringLiteral("50")});
     threads_->setCurrentIndex(2);
 
+    cancel_ = new QPushButton(QStringLiteral("取消"), this);
+    cancel_->setObjectName(QStringLiteral("取消"));
+    cancel_->setGeometry(250, 364, 64, 36);
+    cancel_->setEnabled(false);
+    connect(cancel_, &QPushButton::clicked, this, &ChapterWindow::cancel_download);
+
     progress_label_ = new QLabel(QStringLiteral("暂无下载"), this);
     progress_label_->setObjectName(QStringLiteral("标签2"));
-    progress_label_->setGeometry(264, 376, 256, 40);
+    progress_label_->setGeometry(320, 364, 170, 36);
     progress_label_->setTextFormat(Qt::PlainText);
+
+    bar_ = new QProgressBar(this);
+    bar_->setObjectName(QStringLiteral("进度条"));
+    bar_->setGeometry(494, 370, 167, 24);
+    bar_->setRange(0, 1);
+    bar_->setValue(0);
+
+    details_ = new QLabel(this);
+    details_->setObjectName(QStringLiteral("进度详情"));
+    details_->setGeometry(4, 402, 657, 24);
+    details_->setTextFormat(Qt::PlainText);
+
+    // How the book files are made; the choices are remembered for the next book.
+    QSettings settings;
+    auto* formats_label = new QLabel(QStringLiteral("整合为"), this);
+    formats_label->setGeometry(4, 430, 52, 28);
+    txt_ = new QCheckBox(QStringLiteral("TXT"), this);
+    txt_->setObjectName(QStringLiteral("格式TXT"));
+    txt_->setGeometry(56, 430, 56, 28);
+    txt_->setChecked(settings.value(QStringLiteral("books/txt"), true).toBool());
+    epub_ = new QCheckBox(QStringLiteral("EPUB"), this);
+    epub_->setObjectName(QStringLiteral("格式EPUB"));
+    epub_->setGeometry(112, 430, 64, 28);
+    epub_->setChecked(settings.value(QStringLiteral("books/epub"), false).toBool());
+    encoding_ = new QComboBox(this);
+    encoding_->setObjectName(QStringLiteral("编码"));
+    encoding_->setGeometry(180, 432, 96, 24);
+    encoding_->addItem(QStringLiteral("GBK"), QStringLiteral("gbk"));
+    encoding_->addItem(QStringLiteral("UTF-8"), QStringLiteral("utf-8"));
+    encoding_->setCurrentIndex(
+        std::max(0, encoding_->findData(settings.value(QStringLiteral("books/encoding")))));
+    convert_ = new QComboBox(this);
+    convert_->setObjectName(QStringLiteral("简繁"));
+    convert_->setGeometry(282, 432, 96, 24);
+    convert_->addItem(QStringLiteral("不转换"), QString());
+    convert_->addItem(QStringLiteral("繁转简"), QStringLiteral("t2s"));
+    convert_->addItem(QStringLiteral("简转繁"), QStringLiteral("s2t"));
+    convert_->setCurrentIndex(
+        std::max(0, convert_->findData(settings.value(QStringLiteral("books/convert")))));
+    folder_ = new QPushButton(QStringLiteral("下载位置…"), this);
+    folder_->setObjectName(QStringLiteral("下载位置"));
+    folder_->setGeometry(384, 430, 100, 28);
+    connect(folder_, &QPushButton::clicked, this, &ChapterWindow::choose_folder);
+    for (QCheckBox* box : {txt_, epub_}) {
+        connect(box, &QCheckBox::toggled, this, [this] { remember_choices(); });
+    }
+    for (QComboBox* box : {encoding_, convert_}) {
+        connect(box, &QComboBox::currentIndexChanged, this, [this] { remember_choices(); });
+    }
 
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("时钟1"));
@@ -136,7 +219,8 @@ ChapterWindow::ChapterWindow(AppState& state, Prompter& prompter, QWidget* paren
             &ChapterWindow::open_reader);
 
     move(50, 50);
-    resize(665, 451);
+    resize(665, 466);
+    place_window(this, opener);
 
     list_->clear();
     const BookSource* source = state_.sources.find(state_.selected_source);
@@ -186,6 +270,7 @@ ChapterWindow::~ChapterWindow()
 void ChapterWindow::closeEvent(QCloseEvent* event)
 {
     timer_->stop(); // a download cut short is neither reported nor merged
+    remember_window_place(this);
     QWidget::closeEvent(event);
 }
 
@@ -195,6 +280,14 @@ int ChapterWindow::selected_row() const
 {
     const QList<QTreeWidgetItem*> selected = list_->selectedItems();
     return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
+}
+
+void ChapterWindow::select_row(int row)
+{
+    if (QTreeWidgetItem* item = list_->topLevelItem(row)) {
+        list_->setCurrentItem(item);
+        list_->scrollToItem(item);
+    }
 }
 
 ChapterEntry ChapterWindow::chapter_at(int row) const
@@ -208,9 +301,50 @@ ChapterEntry ChapterWindow::chapter_at(int row) const
     return entry;
 }
 
+BookFormats ChapterWindow::chosen_formats() const
+{
+    BookFormats f;
+    f.txt = txt_->isChecked();
+    f.epub = epub_->isChecked();
+    if (!f.any()) {
+        f.txt = true; // joining always makes a book file
+    }
+    f.encoding = encoding_->currentData().toString() == QStringLiteral("utf-8")
+                     ? TextEncoding::utf8
+                     : TextEncoding::gbk;
+    const QString convert = convert_->currentData().toString();
+    f.convert = convert == QStringLiteral("t2s")   ? ScriptConversion::t2s
+                : convert == QStringLiteral("s2t") ? ScriptConversion::s2t
+                                                   : ScriptConversion::none;
+    return f;
+}
+
+void ChapterWindow::remember_choices() const
+{
+    QSettings settings;
+    settings.setValue(QStringLiteral("books/txt"), txt_->isChecked());
+    settings.setValue(QStringLiteral("books/epub"), epub_->isChecked());
+    settings.setValue(QStringLiteral("books/encoding"), encoding_->currentData());
+    settings.setValue(QStringLiteral("books/convert"), convert_->currentData());
+}
+
+void ChapterWindow::choose_folder()
+{
+    const QString start = state_.download_base.empty() ? from_gbk(desktop_folder())
+                                                       : from_gbk(state_.download_base);
+    const QString chosen =
+        prompter_.choose_folder(this, QStringLiteral("选择下载位置（其中会建“小说下载”）"), start);
+    if (chosen.isEmpty()) {
+        return;
+    }
+    state_.download_base = to_gbk(QDir(chosen).absolutePath() + QStringLiteral("/"));
+    QSettings().setValue(QStringLiteral("books/base_folder"), from_gbk(state_.download_base));
+    path_label_->setText(QStringLiteral("下载地址：") + from_gbk(download_folder(state_.download_base)));
+}
+
 void ChapterWindow::start_download()
 {
-    if (job_ != nullptr || loading_) {
+    if (job_ != nullptr || loading_ || finishing_) {
         return; // one download per window at a time
     }
     if (state_.pool.state() != ThreadPool::idle) {
@@ -268,6 +402,11 @@ void ChapterWindow::start_download()
     state_.chapter_total = total;
     state_.progress_step = static_cast<float>(100.0 / total);
     state_.progress_percent = 0;
+    bar_->setRange(0, total);
+    bar_->setValue(0);
+    details_->setText(QStringLiteral("0/%1 章").arg(total));
+    cancel_->setEnabled(true);
+    clock_->start();
     downloading_ = true;
     timer_->start(1000);
 }
@@ -277,6 +416,20 @@ void ChapterWindow::show_progress(const DownloadProgress& progress)
     state_.progress_percent = progress.percent;
     const QString text = from_gbk(progress.text);
     progress_label_->setText(text);
+    bar_->setValue(progress.finished);
+    // The rate and the time left count only the chapters fetched in this run.
+    const double seconds = clock_->isValid() ? clock_->elapsed() / 1000.0 : 0;
+    const int fetched = progress.finished - progress.skipped;
+    QString details = QStringLiteral("%1/%2 章").arg(progress.finished).arg(progress.total);
+    if (seconds > 0 && fetched > 0) {
+        const double rate = fetched / seconds;
+        details += QStringLiteral("  %1 章/秒").arg(rate, 0, 'f', 1);
+        if (progress.finished < progress.total) {
+            details += QStringLiteral("  剩余 ") + duration_text((progress.total - progress.finished) / rate);
+        }
+    }
+    details += QStringLiteral("  失败 %1").arg(progress.failed);
+    details_->setText(details);
     emit progress_shown(text);
 }
 
@@ -285,20 +438,53 @@ bool ChapterWindow::check_download_done()
     if (job_ == nullptr || !downloading_ || !job_->check_download_done()) {
         return false;
     }
-    downloading_ = false;
-    timer_->stop();
-    button_->setEnabled(true);
-    progress_label_->setText(QStringLiteral("暂无下载"));
-    relay_->detach();
-    relay_.reset();
+    reset_after_download();
     end_download();
     return true;
 }
 
+void ChapterWindow::reset_after_download()
+{
+    downloading_ = false;
+    timer_->stop();
+    button_->setEnabled(true);
+    cancel_->setEnabled(false);
+    progress_label_->setText(QStringLiteral("暂无下载"));
+    if (relay_) {
+        relay_->detach();
+        relay_.reset();
+    }
+}
+
+void ChapterWindow::cancel_download()
+{
+    if (job_ == nullptr || !downloading_) {
+        return;
+    }
+    job_->cancel();
+    reset_after_download();
+    const DownloadSummary summary = job_->summary();
+    std::shared_ptr<DownloadJob> job(std::move(job_));
+    prompter_.inform(this, Message{gbk("已取消下载：已下载的") +
+                                       std::to_string(summary.downloaded + summary.skipped) +
+                                       gbk("章保留在") + summary.download_folder +
+                                       gbk("，再次点“多线程下载”会接着下载。"),
+                                   MessageIcon::information, gbk("系统提示")});
+    // What was saved goes to the shelf, so an update can fetch the rest.
+    finish_in_background(std::move(job), false);
+}
+
 void ChapterWindow::end_download()
 {
-    std::unique_ptr<DownloadJob> job = std::move(job_);
+    std::shared_ptr<DownloadJob> job(std::move(job_));
     const DownloadSummary summary = job->summary();
+    if (summary.stopped_by_site) {
+        prompter_.inform(this, Message{gbk("网站拒绝下载（") + summary.site_reason +
+                                           gbk("），为免打扰网站已提前停止。已下载的") +
+                                           std::to_string(summary.downloaded + summary.skipped) +
+                                           gbk("章保留着，稍后再点“多线程下载”会接着下载。"),
+                                       MessageIcon::error, gbk("系统提示")});
+    }
     if (!summary.failed.empty()) {
         std::string text = gbk("有") + std::to_string(summary.failed.size()) +
                            gbk("个章节下载失败：");
@@ -311,15 +497,91 @@ void ChapterWindow::end_download()
         prompter_.inform(this, Message{text, MessageIcon::error, gbk("系统提示")});
     }
     MessageBoxMergeQuestion question(prompter_, this);
-    if (question.ask_merge(summary)) {
-        const MergeResult merged = job->merge_chapters();
-        if (!merged.ok) {
-            prompter_.inform(this, Message{merged.error.empty() ? gbk("章节整合错误！")
-                                                                : merged.error,
-                                           MessageIcon::error, gbk("系统提示")});
-        }
-    }
-    emit download_finished();
+    finish_in_background(std::move(job), question.ask_merge(summary));
+}
+
+// The shelf and the book files are written off the window's thread: thousands of chapters take
+// a moment, and the window keeps painting meanwhile.
+void ChapterWindow::finish_in_background(std::shared_ptr<DownloadJob> job, bool merge)
+{
+    finishing_ = true;
+    button_->setEnabled(false);
+    setCursor(Qt::BusyCursor);
+    details_->setText(merge ? QStringLiteral("正在整合……") : QStringLiteral("正在记入书架……"));
+    const BookFormats formats = chosen_formats();
+    runner_.run(
+        [job, merge, formats, link = book_link_, source = source_] {
+            FinishResult result;
+            const DownloadSummary summary = job->summary();
+            result.complete = summary.complete();
+            ShelfBook settings;
+            settings.link = link;
+            settings.base_folder = job->request().base_folder;
+            settings.formats = merge && result.complete ? formats.names() : std::string();
+            settings.encoding = formats.encoding == TextEncoding::utf8 ? "utf-8" : "gbk";
+            settings.convert = conversion_name(formats.convert);
+            if (merge && result.complete && formats.epub) {
+                // The cover, when the source names one; a book never waits on a broken cover.
+                const DetailsOutcome details = request_book_details(
+                    source, {1, job->request().book_name, job->request().book_author, link});
+                if (details.details && !details.details->cover_url.empty()) {
+                    const FetchedPage cover = network_fetchers().page(
+                        details.details->cover_url, source.rule.politeness.page_timeout);
+                    if (fetch_outcome(cover).ok()) {
+                        settings.cover = cover.body;
+                    }
+                }
+            }
+            std::string shelf_error;
+            const std::unique_ptr<Shelf> shelf = Shelf::open(Shelf::default_path(), &shelf_error);
+            if (!shelf || record_download(*shelf, *job, settings) == 0) {
+                result.shelf_error = shelf ? shelf->last_error() : shelf_error;
+            }
+            if (merge && result.complete) {
+                JobChapters chapters(*job);
+                const BookInfo info{job->request().book_name, job->request().book_author,
+                                    book_identifier(source.id(), link), settings.cover,
+                                    std::time(nullptr)};
+                const std::string base = job->request().base_folder.empty()
+                                             ? desktop_folder()
+                                             : job->request().base_folder;
+                result.files = write_book_files(base, info, chapters, formats);
+                result.merged = result.files.ok;
+                if (result.merged) {
+                    job->remove_chapter_files();
+                }
+            }
+            return result;
+        },
+        [this, job, merge](const FinishResult& result) {
+            finishing_ = false;
+            button_->setEnabled(true);
+            unsetCursor();
+            details_->clear();
+            if (merge && !result.complete) {
+                prompter_.inform(this, ui_message("还有章节没有下载成功，暂不整合：再点“多线程下载”"
+                                                  "补齐后即可整合。",
+                                                  MessageIcon::error));
+            } else if (merge && !result.merged) {
+                prompter_.inform(this, Message{result.files.error.empty() ? gbk("章节整合错误！")
+                                                                          : result.files.error,
+                                               MessageIcon::error, gbk("系统提示")});
+            } else if (merge) {
+                std::string text = gbk("整合完毕，书籍文件：");
+                for (const std::string& file : result.files.files) {
+                    text += "\n" + file;
+                }
+                const std::string base = job->request().base_folder.empty()
+                                             ? desktop_folder()
+                                             : job->request().base_folder;
+                if (prompter_.inform_with_action(
+                        this, Message{text, MessageIcon::information, gbk("系统提示")},
+                        QStringLiteral("打开文件夹"))) {
+                    prompter_.open_folder(from_gbk(download_folder(base)));
+                }
+            }
+            emit download_finished();
+        });
 }
 
 ReaderWindow* ChapterWindow::open_reader()

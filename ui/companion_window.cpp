@@ -6,6 +6,8 @@
 #include <QRadialGradient>
 #include <QWindow>
 
+#include "ui/translucency.h"
+
 namespace tovani::ui {
 
 const QPixmap& decorative_picture()
@@ -71,7 +73,18 @@ void CompanionWindow::follow_size()
     setGeometry(owner_->geometry());
     sized_ = true;
     if (owner_->isVisible() && !owner_->isMinimized()) {
+        show_if_translucent();
+    }
+}
+
+void CompanionWindow::show_if_translucent()
+{
+    // Without a compositor the picture would be drawn opaque over the whole owner. Asked at
+    // every showing, so a compositor started or stopped meanwhile is followed.
+    if (translucency_available()) {
         show();
+    } else {
+        hide();
     }
 }
 
@@ -104,7 +117,7 @@ bool CompanionWindow::eventFilter(QObject* watched, QEvent* event)
             watch_native_window();
             if (sized_) {
                 setGeometry(owner_->geometry());
-                show();
+                show_if_translucent();
             }
             break;
         case QEvent::Hide:
@@ -114,7 +127,7 @@ bool CompanionWindow::eventFilter(QObject* watched, QEvent* event)
             if (owner_->isMinimized()) {
                 hide();
             } else if (sized_ && owner_->isVisible()) {
-                show();
+                show_if_translucent();
             }
             break;
         default:

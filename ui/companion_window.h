@@ -16,7 +16,8 @@ class CompanionWindow final : public QWidget {
     Q_OBJECT
 public:
     /// `alpha` 0..255 is the opacity of the whole window. The companion follows `owner`'s
-    /// position and size, shows itself at the owner's first resize and hides with it.
+    /// position and size, shows itself at the owner's first resize and hides with it, and
+    /// stays hidden while the window system cannot show it translucent.
     CompanionWindow(QWidget* owner, int alpha);
 
     int alpha() const { return alpha_; }
@@ -28,6 +29,7 @@ protected:
 private:
     void follow_position();
     void follow_size();
+    void show_if_translucent();
     void watch_native_window();
 
     QWidget* owner_;

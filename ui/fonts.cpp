@@ -1,5 +1,6 @@
 #include "ui/fonts.h"
 
+#include <QApplication>
 #include <QStringList>
 
 namespace tovani::ui {
@@ -12,6 +13,15 @@ void install_font_substitutions()
     QFont::insertSubstitutions(QStringLiteral("楷体"),
                                {QStringLiteral("AR PL UKai CN"), QStringLiteral("AR PL UKai TW"),
                                 QStringLiteral("WenQuanYi Zen Hei")});
+}
+
+void set_up_application()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Tovani"));
+    QCoreApplication::setApplicationName(QStringLiteral("Tovani"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("tovani"));
+    install_font_substitutions();
+    QApplication::setFont(hei_font(11));
 }
 
 QFont hei_font(int point_size)

@@ -35,6 +35,13 @@ QTreeWidget* make_report_list(QWidget* parent,
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setSelectionBehavior(QAbstractItemView::SelectRows);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    set_columns(list, columns);
+    list->header()->setStretchLastSection(false);
+    return list;
+}
+
+void set_columns(QTreeWidget* list, std::initializer_list<std::pair<QString, int>> columns)
+{
     list->setColumnCount(static_cast<int>(columns.size()));
     QStringList headings;
     for (const auto& column : columns) {
@@ -45,8 +52,6 @@ QTreeWidget* make_report_list(QWidget* parent,
     for (const auto& column : columns) {
         list->setColumnWidth(i++, column.second);
     }
-    list->header()->setStretchLastSection(false);
-    return list;
 }
 
 void append_row(QTreeWidget* list, const std::vector<std::string>& cells)

@@ -18,6 +18,9 @@ namespace tovani::ui {
 QTreeWidget* make_report_list(QWidget* parent,
                               std::initializer_list<std::pair<QString, int>> columns);
 
+/// Gives `list` these columns (heading, width in pixels) instead of the ones it had.
+void set_columns(QTreeWidget* list, std::initializer_list<std::pair<QString, int>> columns);
+
 /// Appends a row of GBK cells.
 void append_row(QTreeWidget* list, const std::vector<std::string>& cells);
 /// Appends many rows in one go (one layout pass for the whole batch).

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPalette>
 #include <QPushButton>
+#include <QSettings>
 #include <QShortcut>
 #include <QTreeWidget>
 
@@ -22,7 +23,10 @@
 #include "ui/details_window.h"
 #include "ui/fonts.h"
 #include "ui/list_rows.h"
+#include "ui/health_window.h"
 #include "ui/outcome_messages.h"
+#include "ui/shelf_window.h"
+#include "ui/window_places.h"
 #include "ui/prompter.h"
 #include "ui/qt_text.h"
 
@@ -79,11 +83,17 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter, QWidget* parent)
     sources_->setObjectName(QStringLiteral("组合框1"));
     sources_->setGeometry(744, 8, 128, 32);
     sources_->setFont(hei_font(20));
-    // Every loaded source, by its id: 书源一 to 书源八, then added sources by their names.
+    // Every loaded source, by its id: 书源一 to 书源八, then added sources by their names, then
+    // the entry that searches them all. The last choice comes back at the next start.
     for (const BookSource& source : state_.sources.sources()) {
         sources_->addItem(from_gbk(source_label(source)), source.id());
     }
-    sources_->setCurrentIndex(std::min(1, sources_->count() - 1));
+    sources_->addItem(QStringLiteral("全部书源"), all_sources);
+    const int remembered = sources_->findData(QSettings().value(QStringLiteral("main/source"), 2));
+    sources_->setCurrentIndex(remembered >= 0 ? remembered : std::min(1, sources_->count() - 1));
+    connect(sources_, &QComboBox::currentIndexChanged, this, [this] {
+        QSettings().setValue(QStringLiteral("main/source"), sources_->currentData());
+    });
 
     by_label_ = new QLabel(QStringLiteral("By:Wexlo"), this);
     by_label_->setObjectName(QStringLiteral("标签1"));
@@ -103,6 +113,16 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter, QWidget* parent)
             &MainWindow::show_book_details);
     connect(menu_->addAction(QStringLiteral("复制链接")), &QAction::triggered, this,
             &MainWindow::copy_link);
+    menu_->addSeparator();
+    // The shelf is also a key away: the action belongs to the window too, so its key works
+    // wherever the focus is in it.
+    QAction* shelf = menu_->addAction(QStringLiteral("书架"));
+    shelf->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_B));
+    shelf->setShortcutContext(Qt::WindowShortcut);
+    addAction(shelf);
+    connect(shelf, &QAction::triggered, this, &MainWindow::show_shelf);
+    connect(menu_->addAction(QStringLiteral("检查书源")), &QAction::triggered, this,
+            &MainWindow::check_sources);
 
     // Enter searches only while this window is the active one; other programs keep their key.
     enter_ = new QShortcut(QKeySequence(Qt::Key_Return), this);
@@ -117,6 +137,7 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter, QWidget* parent)
     placeholder_on();
     move(50, 50);
     resize(880, 540);
+    place_window(this);
 }
 
 MainWindow::~MainWindow() = default;
@@ -154,6 +175,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
+    remember_window_place(this);
     emit closing();
     QWidget::closeEvent(event);
 }
@@ -194,6 +216,11 @@ void MainWindow::run_search()
     if (!is_searchable_keyword(keyword, search_placeholder())) {
         return;
     }
+    if (sources_->currentData().toInt() == all_sources) {
+        run_search_all(keyword);
+        return;
+    }
+    use_columns(false);
     const BookSource* source = state_.sources.find(sources_->currentData().toInt());
     if (source == nullptr) {
         return;
@@ -209,6 +236,85 @@ void MainWindow::run_search()
                     }
                     emit work_finished();
                 });
+}
+
+void MainWindow::run_search_all(const std::string& keyword)
+{
+    use_columns(true);
+    std::vector<BookSource> sources(state_.sources.sources());
+    set_busy(true);
+    runner_.run(
+        [sources, keyword] {
+            std::vector<const BookSource*> all;
+            for (const BookSource& s : sources) {
+                all.push_back(&s);
+            }
+            return search_all_sources(all, keyword);
+        },
+        [this](const AllSearchOutcome& outcome) {
+            append_source_hits(outcome.hits);
+            set_busy(false);
+            if (!outcome.any_rows()) {
+                // Nothing anywhere: the sources that failed say why, else "搜索不到！".
+                std::string failures;
+                for (const SourceSearch& s : outcome.per_source) {
+                    const BookSource* source = state_.sources.find(s.source);
+                    if (source != nullptr && !s.result.outcome.ok() &&
+                        s.result.outcome.kind != OutcomeKind::no_match) {
+                        failures += (failures.empty() ? "" : "\n") +
+                                    failure_text(*source, s.result.outcome);
+                    }
+                }
+                prompter_.inform(this, failures.empty()
+                                           ? ui_message("搜索不到！", MessageIcon::error, "信息：")
+                                           : Message{gbk("搜索不到！") + "\n" + failures,
+                                                     MessageIcon::error, gbk("信息：")});
+            }
+            emit work_finished();
+        });
+}
+
+void MainWindow::use_columns(bool with_source)
+{
+    if (with_source == source_column_ && list_->columnCount() > 0) {
+        return;
+    }
+    source_column_ = with_source;
+    if (with_source) {
+        set_columns(list_, {{QStringLiteral("序号"), 70},
+                            {QStringLiteral("书源"), 100},
+                            {QStringLiteral("书名"), 240},
+                            {QStringLiteral("作者"), 220},
+                            {QStringLiteral("链接"), 230}});
+    } else {
+        set_columns(list_, {{QStringLiteral("序号"), 80},
+                            {QStringLiteral("书名"), 280},
+                            {QStringLiteral("作者"), 280},
+                            {QStringLiteral("链接"), 230}});
+    }
+}
+
+void MainWindow::append_source_hits(const std::vector<SourceHit>& hits)
+{
+    std::vector<std::vector<std::string>> rows;
+    for (const SourceHit& h : hits) {
+        const BookSource* source = state_.sources.find(h.source);
+        rows.push_back({std::to_string(h.hit.number), source ? source_label(*source) : "",
+                        h.hit.name, h.hit.author, h.hit.link});
+    }
+    append_rows(list_, rows);
+    for (std::size_t i = 0; i < hits.size(); ++i) {
+        list_->topLevelItem(static_cast<int>(i))->setData(0, Qt::UserRole, hits[i].source);
+    }
+}
+
+int MainWindow::row_source(int row) const
+{
+    const QTreeWidgetItem* item = row >= 0 ? list_->topLevelItem(row) : nullptr;
+    if (item != nullptr && source_column_) {
+        return item->data(0, Qt::UserRole).toInt();
+    }
+    return state_.selected_source;
 }
 
 void MainWindow::append_hits(const std::vector<SearchHit>& hits)
@@ -228,10 +334,11 @@ SearchHit MainWindow::row_hit(int row) const
 {
     SearchHit hit;
     if (row >= 0 && row < list_->topLevelItemCount()) {
+        const int shift = source_column_ ? 1 : 0; // the 书源 column of an all-source search
         hit.number = row + 1;
-        hit.name = cell_text(list_, row, 1);
-        hit.author = cell_text(list_, row, 2);
-        hit.link = cell_text(list_, row, 3);
+        hit.name = cell_text(list_, row, 1 + shift);
+        hit.author = cell_text(list_, row, 2 + shift);
+        hit.link = cell_text(list_, row, 3 + shift);
     }
     return hit;
 }
@@ -242,6 +349,7 @@ void MainWindow::view_chapters()
         return;
     }
     const SearchHit hit = row_hit(selected_row());
+    state_.selected_source = row_source(selected_row());
     state_.book_link = hit.link;
     state_.book_name = hit.name;
     state_.book_author = hit.author;
@@ -249,7 +357,7 @@ void MainWindow::view_chapters()
         prompter_.inform(this, ui_message("章节不存在！", MessageIcon::error));
         return;
     }
-    auto* window = new ChapterWindow(state_, prompter_);
+    auto* window = new ChapterWindow(state_, prompter_, nullptr, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
     emit chapter_window_opened(window);
@@ -261,7 +369,7 @@ void MainWindow::show_book_details()
         return;
     }
     const SearchHit hit = row_hit(selected_row());
-    const BookSource* source = state_.sources.find(state_.selected_source);
+    const BookSource* source = state_.sources.find(row_source(selected_row()));
     if (source == nullptr) {
         return;
     }
@@ -288,13 +396,30 @@ void MainWindow::show_book_details()
 void MainWindow::copy_link()
 {
     const int row = selected_row();
-    const QString link = row >= 0 ? list_->topLevelItem(row)->text(3) : QString();
+    const QString link =
+        row >= 0 ? list_->topLevelItem(row)->text(source_column_ ? 4 : 3) : QString();
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText(link);
     if (clipboard->text() == link) {
         prompter_.inform(this, ui_message("链接复制成功，可在浏览器中打开！",
                                           MessageIcon::information));
     }
+}
+
+void MainWindow::check_sources()
+{
+    auto* window = new HealthWindow(state_.sources, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    emit health_window_opened(window);
+}
+
+void MainWindow::show_shelf()
+{
+    auto* window = new ShelfWindow(state_, prompter_, this);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
+    emit shelf_window_opened(window);
 }
 
 } // namespace tovani::ui

@@ -5,6 +5,7 @@
 #include <QWidget>
 
 #include "sources/book_source.h"
+#include "sources/search_all.h"
 #include "ui/background_runner.h"
 #include "ui/chapter_window.h"
 #include "ui/details_window.h"
@@ -37,6 +38,15 @@ public:
     void view_chapters();
     void show_book_details();
     void copy_link();
+    /// "检查书源": the health check of every source, in a window of its own.
+    void check_sources();
+    /// "书架": the books downloaded so far.
+    void show_shelf();
+
+    /// The source box's entry that searches every source at once.
+    static constexpr int all_sources = 0;
+    /// The id of the source a result row came from.
+    int row_source(int row) const;
 
     /// True while a search or a details request waits for a site.
     bool is_busy() const { return busy_; }
@@ -48,6 +58,8 @@ signals:
     /// A search, a details request or a window opening has finished its work.
     void work_finished();
     void chapter_window_opened(tovani::ui::ChapterWindow* window);
+    void health_window_opened(QWidget* window);
+    void shelf_window_opened(QWidget* window);
     void details_window_opened(tovani::ui::DetailsWindow* window);
     /// The window is closing: the program ends.
     void closing();
@@ -63,6 +75,10 @@ private:
     int selected_row() const;
     SearchHit row_hit(int row) const;
     void append_hits(const std::vector<SearchHit>& hits);
+    void append_source_hits(const std::vector<SourceHit>& hits);
+    /// The columns of a one-source search, or those of an all-source search (with 书源).
+    void use_columns(bool with_source);
+    void run_search_all(const std::string& keyword);
 
     AppState& state_;
     Prompter& prompter_;
@@ -77,6 +93,7 @@ private:
     QShortcut* enter_ = nullptr;
     QShortcut* keypad_enter_ = nullptr;
     bool busy_ = false;
+    bool source_column_ = false; ///< the rows carry their source in column 1
     BackgroundRunner runner_{this};
 };
 

@@ -1,5 +1,10 @@
 #include "ui/prompter.h"
 
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QPushButton>
+#include <QUrl>
+
 #include "text/encoding.h"
 #include "ui/qt_text.h"
 
@@ -13,6 +18,22 @@ void Prompter::inform(QWidget* parent, const Message& message)
 bool Prompter::ask(QWidget* parent, const Message& message)
 {
     return prompt(parent, message, QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
+bool Prompter::inform_with_action(QWidget* parent, const Message& message, const QString&)
+{
+    prompt(parent, message, QMessageBox::Ok);
+    return false;
+}
+
+void Prompter::open_folder(const QString& folder)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+QString Prompter::choose_folder(QWidget* parent, const QString& title, const QString& start)
+{
+    return QFileDialog::getExistingDirectory(parent, title, start);
 }
 
 QMessageBox::Icon to_qt_icon(MessageIcon icon)
@@ -37,6 +58,18 @@ QMessageBox::StandardButton MessageBoxPrompter::prompt(QWidget* parent, const Me
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::ApplicationModal);
     return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+bool MessageBoxPrompter::inform_with_action(QWidget* parent, const Message& message,
+                                            const QString& action)
+{
+    QMessageBox box(to_qt_icon(message.icon), from_gbk(message.title), from_gbk(message.text),
+                    QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowModality(Qt::ApplicationModal);
+    QPushButton* extra = box.addButton(action, QMessageBox::ActionRole);
+    box.exec();
+    return box.clickedButton() == extra;
 }
 
 Message ui_message(const char* text_utf8, MessageIcon icon, const char* title_utf8)

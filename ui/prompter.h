@@ -33,6 +33,15 @@ public:
     void inform(QWidget* parent, const Message& message);
     /// A Yes/No question; true on Yes.
     bool ask(QWidget* parent, const Message& message);
+
+    /// A box with OK and one more button, `action`; true when that one was chosen. By default
+    /// the box of prompt() with OK alone.
+    virtual bool inform_with_action(QWidget* parent, const Message& message,
+                                    const QString& action);
+    /// Shows `folder` (a UTF-8 path) in the desktop's file manager.
+    virtual void open_folder(const QString& folder);
+    /// Asks for a folder, starting at `start`; empty when the reader changed their mind.
+    virtual QString choose_folder(QWidget* parent, const QString& title, const QString& start);
 };
 
 /// The program's prompter: a real QMessageBox whose text is never read as rich text.
@@ -40,6 +49,8 @@ class MessageBoxPrompter final : public Prompter {
 public:
     QMessageBox::StandardButton prompt(QWidget* parent, const Message& message,
                                        QMessageBox::StandardButtons buttons) override;
+    bool inform_with_action(QWidget* parent, const Message& message,
+                            const QString& action) override;
 };
 
 QMessageBox::Icon to_qt_icon(MessageIcon icon);

@@ -3,12 +3,14 @@
 // whole program) while chapters are still being fetched.
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QLabel>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
@@ -19,6 +21,7 @@
 
 #include "download/download_job.h"
 #include "download/download_store.h"
+#include "download/shelf.h"
 #include "ui/chapter_window.h"
 #include "ui/exit_clean_up.h"
 #include "ui/main_window.h"
@@ -108,7 +111,10 @@ TEST_F(ChapterWindowTest, ListsTheBooksChaptersAndOffersTheThreadCounts)
     }
 
     ChapterWindow* window = open(2, 101);
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Tovani小说下载器    By:Wexlo"));
+    // The title names the book; the 序号 column starts at the window's edge.
+    EXPECT_EQ(window->windowTitle(),
+              QStringLiteral("青灯夜雨录  墨池生 - Tovani小说下载器    By:Wexlo"));
+    EXPECT_GE(child<QTreeWidget>(window, "超级列表框1")->geometry().left(), 0);
     auto* threads = child<QComboBox>(window, "组合框1");
     QStringList choices;
     for (int i = 0; i < threads->count(); ++i) {
@@ -225,9 +231,15 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
         SCOPED_TRACE(merge ? "Yes" : "No");
         prompter.messages.clear();
         prompter.answers = {merge};
+        prompter.action_answers = {true};
         QStringList shown;
+        QStringList details;
+        auto* details_label = child<QLabel>(window, "进度详情");
         auto connection = QObject::connect(window, &ChapterWindow::progress_shown,
-                                           [&](const QString& text) { shown << text; });
+                                           [&](const QString& text) {
+                                               shown << text;
+                                               details << details_label->text();
+                                           });
         QSignalSpy finished(window, &ChapterWindow::download_finished);
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_FALSE(button->isEnabled());
@@ -245,7 +257,16 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
         EXPECT_FALSE(timer->isActive());
         EXPECT_TRUE(button->isEnabled());
         EXPECT_EQ(progress->text(), QStringLiteral("暂无下载"));
-        ASSERT_EQ(prompter.messages.size(), 1u);
+        // The bar beside the label went the whole way; the line below it counted the chapters.
+        auto* bar = child<QProgressBar>(window, "进度条");
+        EXPECT_EQ(bar->maximum(), book.chapter_count);
+        EXPECT_EQ(bar->value(), book.chapter_count);
+        ASSERT_FALSE(details.isEmpty());
+        EXPECT_TRUE(details.last().startsWith(
+            QStringLiteral("%1/%1 章").arg(book.chapter_count)))
+            << details.last().toStdString();
+        EXPECT_TRUE(details.last().endsWith(QStringLiteral("失败 0"))) << details.last().toStdString();
+        ASSERT_EQ(prompter.messages.size(), merge ? 2u : 1u);
         EXPECT_EQ(prompter.messages[0].text, QStringLiteral("下载完毕，是否整合全部章节！"));
         EXPECT_EQ(prompter.messages[0].icon, MessageIcon::question);
         EXPECT_EQ(prompter.messages[0].title, QStringLiteral("系统提示"));
@@ -268,6 +289,11 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
             EXPECT_EQ(read_bytes(book_file(book)), expected);
             EXPECT_TRUE(chapter_files().isEmpty());
             EXPECT_FALSE(QFile::exists(progress_file(book)));
+            // The end says where the book is and offers its folder.
+            EXPECT_EQ(prompter.messages[1].text,
+                      QStringLiteral("整合完毕，书籍文件：\n") + book_file(book));
+            EXPECT_EQ(prompter.messages[1].action, QStringLiteral("打开文件夹"));
+            EXPECT_EQ(prompter.opened_folders, QStringList{env.download_folder()});
         }
     }
     EXPECT_EQ(env.state->chapter_total, book.chapter_count);
@@ -296,7 +322,7 @@ TEST_F(ChapterWindowTest, NoSecondDownloadWhileOneRuns)
 
     ASSERT_TRUE(wait_until([&] { return finished.count() == 1; }, 30000));
     demo_sites().set_latency(std::chrono::milliseconds(0));
-    ASSERT_EQ(prompter.messages.size(), 2u);
+    ASSERT_EQ(prompter.messages.size(), 3u);
     EXPECT_EQ(prompter.messages[1].text, QStringLiteral("下载完毕，是否整合全部章节！"));
     EXPECT_FALSE(read_bytes(book_file(book)).empty());
 }
@@ -369,6 +395,82 @@ TEST_F(ChapterWindowTest, ClosingTheMainWindowDuringADownloadEndsWithoutWaiting)
     EXPECT_LT(static_cast<int>(chapter_files().size()), book.chapter_count);
     EXPECT_TRUE(prompter.messages.empty());
     demo_sites().set_latency(std::chrono::milliseconds(0));
+}
+
+// 取消 stops the download: only whole chapters stay, and the next download fetches the rest.
+TEST_F(ChapterWindowTest, CancelStopsCleanlyAndTheNextDownloadResumes)
+{
+    const demo::DemoBook& book = demo_sites().library().scale_book();
+    ChapterWindow* window = open(7, book.id);
+    child<QComboBox>(window, "组合框1")->setCurrentIndex(0); // 5 workers
+    auto* cancel = child<QPushButton>(window, "取消");
+    EXPECT_FALSE(cancel->isEnabled());
+    demo_sites().set_latency(std::chrono::milliseconds(40));
+    QSignalSpy finished(window, &ChapterWindow::download_finished);
+    window->start_download();
+    ASSERT_TRUE(cancel->isEnabled());
+    ASSERT_TRUE(wait_until([&] { return chapter_files().size() >= 5; }));
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    demo_sites().set_latency(std::chrono::milliseconds(0));
+    EXPECT_FALSE(window->is_downloading());
+    ASSERT_TRUE(wait_until([&] { return finished.count() == 1; }));
+    ASSERT_TRUE(wait_until([&] { return env.state->pool.is_all_done(); }));
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_TRUE(prompter.messages[0].text.startsWith(QStringLiteral("已取消下载")));
+    const int kept = static_cast<int>(chapter_files().size());
+    EXPECT_GT(kept, 0);
+    EXPECT_LT(kept, book.chapter_count);
+    for (const QString& file : chapter_files()) {
+        EXPECT_FALSE(read_bytes(file).empty()) << file.toStdString();
+    }
+
+    // Again, to the end: the chapters kept are not fetched a second time.
+    demo_sites().reset_counts();
+    prompter.messages.clear();
+    prompter.answers = {false};
+    window->start_download();
+    ASSERT_TRUE(wait_until([&] { return finished.count() == 2; }, 60000));
+    EXPECT_EQ(static_cast<int>(chapter_files().size()), book.chapter_count);
+    EXPECT_EQ(demo_sites().counts(7).of(demo::PageKind::chapter),
+              static_cast<std::uint64_t>(book.chapter_count - kept));
+}
+
+// The chosen formats make the book files; HTML references in the chapters come out as the
+// characters they stand for; the book goes on the shelf.
+TEST_F(ChapterWindowTest, JoinsIntoTheChosenFormatsAndShelvesTheBook)
+{
+    const demo::DemoLibrary& library = demo_sites().library();
+    const demo::DemoBook& book = *library.find(demo::DemoLibrary::markup_book_id);
+    ChapterWindow* window = open(8, book.id);
+    child<QCheckBox>(window, "格式EPUB")->setChecked(true);
+    auto* encoding = child<QComboBox>(window, "编码");
+    encoding->setCurrentIndex(encoding->findData(QStringLiteral("utf-8")));
+    prompter.answers = {true};
+    QSignalSpy finished(window, &ChapterWindow::download_finished);
+    window->start_download();
+    ASSERT_TRUE(wait_until([&] { return finished.count() == 1; }, 30000));
+    const QString base = env.download_folder() + "/" + q(book.title) + "  " + q(book.author);
+    const std::string text = read_bytes(base + ".txt");
+    ASSERT_FALSE(text.empty());
+    EXPECT_EQ(text.rfind(to_utf8(book.title) + "\n", 0), 0u) << "a UTF-8 book starts with its title";
+    EXPECT_NE(text.find("他在册页边写下<山&海>三字，又画了一张笑脸?。"), std::string::npos);
+    EXPECT_EQ(text.find("&lt;"), std::string::npos);
+    EXPECT_TRUE(QFile::exists(base + ".epub"));
+    ASSERT_EQ(prompter.messages.size(), 2u);
+    EXPECT_TRUE(prompter.messages[1].text.contains(base + ".epub"));
+
+    // The choices are remembered for the next window.
+    ChapterWindow* next = open(8, 101);
+    EXPECT_TRUE(child<QCheckBox>(next, "格式EPUB")->isChecked());
+    EXPECT_EQ(child<QComboBox>(next, "编码")->currentData().toString(), QStringLiteral("utf-8"));
+
+    const auto shelf = Shelf::open(Shelf::default_path());
+    ASSERT_NE(shelf, nullptr);
+    const auto shelved = shelf->find(8, demo_sites().book_link(8, book.id));
+    ASSERT_TRUE(shelved);
+    EXPECT_EQ(shelved->chapters_downloaded, book.chapter_count);
+    EXPECT_EQ(shelved->formats, "txt,epub");
+    EXPECT_EQ(shelved->encoding, "utf-8");
 }
 
 } // namespace

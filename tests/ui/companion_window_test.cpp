@@ -11,6 +11,7 @@
 #include "ui/chapter_window.h"
 #include "ui/companion_window.h"
 #include "ui/main_window.h"
+#include "ui/translucency.h"
 #include "ui_test_support.h"
 
 namespace tovani::ui::test {
@@ -99,10 +100,12 @@ TEST(CompanionPictureTest, IsDrawnNotEmpty)
 
 // Click-through needs a real window system: only an X server honours the input shape that
 // makes the companion transparent to the mouse. Run under Xvfb with QT_QPA_PLATFORM=xcb.
-TEST_F(CompanionTest, ClicksReachTheOwnersControlsOnX11)
+// On an X server with a compositing manager (the test is run with xcompmgr under Xvfb) the
+// companion lies over its owner and lets every click through to the owner's controls.
+TEST_F(CompanionTest, WithACompositorClicksReachTheOwnersControls)
 {
-    if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
-        GTEST_SKIP() << "needs the xcb platform (run under xvfb-run)";
+    if (QGuiApplication::platformName() != QStringLiteral("xcb") || !translucency_available()) {
+        GTEST_SKIP() << "needs an X server with a compositing manager";
     }
     MainWindow window(*env.state, prompter);
     window.show();
@@ -126,6 +129,28 @@ TEST_F(CompanionTest, ClicksReachTheOwnersControlsOnX11)
     companion->raise();
     QTest::qWait(300);
     EXPECT_TRUE(wait_until([&] { return QApplication::widgetAt(point) == button; }, 3000));
+}
+
+// On an X server without a compositor a translucent window would be drawn opaque over the
+// main window: the companion stays hidden and the main window is seen and used.
+TEST_F(CompanionTest, WithoutACompositorNoCompanionCoversTheMainWindow)
+{
+    if (QGuiApplication::platformName() != QStringLiteral("xcb") || translucency_available()) {
+        GTEST_SKIP() << "needs an X server without a compositing manager";
+    }
+    MainWindow window(*env.state, prompter);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(300);
+    EXPECT_FALSE(window.companion()->isVisible());
+    auto* button = window.findChild<QPushButton*>(QStringLiteral("按钮1"));
+    const QPoint point = button->mapToGlobal(button->rect().center());
+    EXPECT_TRUE(wait_until([&] { return QApplication::widgetAt(point) == button; }, 3000));
+    // What the screen shows where the button is, is the button: no picture over it.
+    const QImage screen = window.grab().toImage();
+    const QImage alone = button->grab().toImage();
+    EXPECT_EQ(screen.pixelColor(button->geometry().center()),
+              alone.pixelColor(button->rect().center()));
 }
 
 } // namespace

@@ -7,24 +7,28 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QContextMenuEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
-
-#include <map>
 #include <QTimer>
 #include <QTreeWidget>
+
+#include <map>
 
 #include <gtest/gtest.h>
 
 #include "sources/search.h"
 #include "ui/chapter_window.h"
 #include "ui/details_window.h"
+#include "ui/health_window.h"
 #include "ui/main_window.h"
 #include "ui/qt_text.h"
+#include "ui/reader_window.h"
+#include "ui/shelf_window.h"
 #include "ui_test_support.h"
 
 namespace tovani::ui::test {
@@ -109,8 +113,10 @@ TEST_F(MainWindowTest, HasTheWindowsControlsAndMenu)
 {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tovani小说下载器    By:Wexlo    V1.3"));
     EXPECT_EQ(button->text(), QStringLiteral("搜索"));
-    EXPECT_EQ(sources->count(), 8);
+    // The eight sources, then the entry that searches them all.
+    ASSERT_EQ(sources->count(), 9);
     EXPECT_EQ(sources->currentText(), QStringLiteral("书源二"));
+    EXPECT_EQ(sources->itemText(8), QStringLiteral("全部书源"));
     EXPECT_EQ(list->headerItem()->text(0), QStringLiteral("序号"));
     EXPECT_EQ(list->headerItem()->text(3), QStringLiteral("链接"));
     QStringList items;
@@ -118,7 +124,8 @@ TEST_F(MainWindowTest, HasTheWindowsControlsAndMenu)
         items << a->text();
     }
     EXPECT_EQ(items, (QStringList{QStringLiteral("查看章节"), QStringLiteral("书籍详情"),
-                                  QStringLiteral("复制链接")}));
+                                  QStringLiteral("复制链接"), QString(), QStringLiteral("书架"),
+                                  QStringLiteral("检查书源")}));
     EXPECT_NE(env.state->hotkey_id, 0);
 
     // A right click on the list pops the menu up.
@@ -469,6 +476,129 @@ TEST(MessageBoxPrompterTest, ShowsSiteTextsAsPlainText)
     EXPECT_EQ(seen_format, Qt::PlainText);
     EXPECT_EQ(seen_text, q(text));
     EXPECT_EQ(answer, QMessageBox::No);
+}
+
+// 全部书源: every source at once, the rows tagged with their source, and each row opened with
+// its own source.
+TEST_F(MainWindowTest, AllSourcesSearchTagsAndOpensEachRowWithItsSource)
+{
+    search(9, QStringLiteral("星河渡舟"));
+    ASSERT_EQ(list->columnCount(), 5);
+    EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("书源"));
+    ASSERT_EQ(list->topLevelItemCount(), 8);
+    EXPECT_EQ(column(1), (QStringList{QStringLiteral("书源一"), QStringLiteral("书源二"),
+                                      QStringLiteral("书源三"), QStringLiteral("书源四"),
+                                      QStringLiteral("书源五"), QStringLiteral("书源六"),
+                                      QStringLiteral("书源七"), QStringLiteral("书源八")}));
+    EXPECT_EQ(column(2), QStringList(8, QStringLiteral("星河渡舟")));
+    EXPECT_TRUE(prompter.messages.empty());
+
+    select_row(4);
+    EXPECT_EQ(window->row_source(4), 5);
+    QSignalSpy opened(window.get(), &MainWindow::chapter_window_opened);
+    window->view_chapters();
+    ASSERT_EQ(opened.count(), 1);
+    auto* chapters = opened.at(0).at(0).value<ChapterWindow*>();
+    EXPECT_EQ(chapters->source().id(), 5);
+    EXPECT_EQ(chapters->book_link(), demo_sites().book_link(5, 102));
+    ASSERT_TRUE(wait_until([&] { return !chapters->is_loading(); }));
+    EXPECT_EQ(chapters->row_count(), demo_sites().library().find(102)->chapter_count);
+
+    window->copy_link();
+    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(demo_sites().book_link(5, 102)));
+
+    // Back to one source: the list looks as before.
+    search(3, QStringLiteral("星河渡舟"));
+    EXPECT_EQ(list->columnCount(), 4);
+    EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("书名"));
+    EXPECT_EQ(column(1), QStringList{QStringLiteral("星河渡舟")});
+}
+
+TEST_F(MainWindowTest, TheChosenSourceIsRemembered)
+{
+    sources->setCurrentIndex(6);
+    window.reset();
+    MainWindow again(*env.state, prompter);
+    EXPECT_EQ(again.findChild<QComboBox*>(QStringLiteral("组合框1"))->currentText(),
+              QStringLiteral("书源七"));
+}
+
+// 检查书源: one row per source with each step's result.
+TEST_F(MainWindowTest, CheckSourcesShowsEveryStep)
+{
+    demo_sites().fail_chapter(102, 1, -1, demo::Fault::challenge, 6);
+    QSignalSpy opened(window.get(), &MainWindow::health_window_opened);
+    window->check_sources();
+    ASSERT_EQ(opened.count(), 1);
+    auto* health = qobject_cast<HealthWindow*>(opened.at(0).at(0).value<QWidget*>());
+    ASSERT_NE(health, nullptr);
+    ASSERT_TRUE(wait_until([&] { return !health->is_checking(); }, 30000));
+    demo_sites().clear_faults();
+    QTreeWidget* table = health->table();
+    ASSERT_EQ(table->topLevelItemCount(), 8);
+    EXPECT_EQ(table->topLevelItem(0)->text(0), QStringLiteral("书源一"));
+    EXPECT_TRUE(table->topLevelItem(0)->text(4).startsWith(QStringLiteral("正常")));
+    EXPECT_TRUE(table->topLevelItem(5)->text(3).startsWith(QStringLiteral("正常")));
+    EXPECT_EQ(table->topLevelItem(5)->text(4), QStringLiteral("网站拒绝访问：人机验证页面"));
+    EXPECT_EQ(health->findChild<QLabel*>(QStringLiteral("检查摘要"))->text(),
+              QStringLiteral("7 个书源正常，1 个有问题"));
+}
+
+// 书架: a downloaded book is listed; 更新 fetches its new chapters; 继续阅读 opens the chapter
+// read last.
+TEST_F(MainWindowTest, ShelfListsUpdatesAndContinuesReading)
+{
+    const demo::DemoBook& book = *demo_sites().library().find(107);
+    env.state->selected_source = 4;
+    env.state->book_link = demo_sites().book_link(4, 107);
+    env.state->book_name = book.title;
+    env.state->book_author = book.author;
+    {
+        ChapterWindow chapters(*env.state, prompter);
+        ASSERT_TRUE(wait_until([&] { return !chapters.is_loading(); }));
+        prompter.answers = {true};
+        QSignalSpy finished(&chapters, &ChapterWindow::download_finished);
+        chapters.start_download();
+        ASSERT_TRUE(wait_until([&] { return finished.count() == 1; }, 30000));
+        chapters.select_row(5);
+        ReaderWindow* reader = chapters.open_reader();
+        ASSERT_TRUE(wait_until([&] { return !reader->is_busy(); }));
+        delete reader;
+    }
+    demo_sites().grow_book(107, 3);
+
+    QSignalSpy opened(window.get(), &MainWindow::shelf_window_opened);
+    type(QString()); // the window active, the focus in it
+    QTest::keyClick(edit, Qt::Key_B, Qt::ControlModifier);
+    ASSERT_EQ(opened.count(), 1);
+    auto* shelf = qobject_cast<ShelfWindow*>(opened.at(0).at(0).value<QWidget*>());
+    ASSERT_NE(shelf, nullptr);
+    ASSERT_EQ(shelf->list()->topLevelItemCount(), 1);
+    EXPECT_EQ(shelf->list()->topLevelItem(0)->text(0), q(book.title));
+    EXPECT_EQ(shelf->list()->topLevelItem(0)->text(3),
+              QStringLiteral("%1/%1").arg(book.chapter_count));
+
+    shelf->list()->setCurrentItem(shelf->list()->topLevelItem(0));
+    QSignalSpy updated(shelf, &ShelfWindow::updated);
+    shelf->update_selected();
+    ASSERT_TRUE(wait_until([&] { return updated.count() == 1; }, 30000));
+    demo_sites().reset_books();
+    EXPECT_EQ(shelf->list()->topLevelItem(0)->text(3),
+              QStringLiteral("%1/%1").arg(book.chapter_count + 3));
+    EXPECT_TRUE(shelf->findChild<QLabel*>(QStringLiteral("书架状态"))
+                    ->text()
+                    .endsWith(QStringLiteral("3 个新章节")));
+
+    shelf->list()->setCurrentItem(shelf->list()->topLevelItem(0));
+    shelf->open_folder();
+    EXPECT_EQ(prompter.opened_folders, QStringList{env.download_folder()});
+
+    QSignalSpy reading(shelf, &ShelfWindow::reader_opened);
+    shelf->continue_reading();
+    ASSERT_TRUE(wait_until([&] { return reading.count() == 1; }));
+    auto* reader = reading.at(0).at(0).value<ReaderWindow*>();
+    ASSERT_TRUE(wait_until([&] { return !reader->is_busy(); }));
+    EXPECT_EQ(reader->shown_number(), 6);
 }
 
 } // namespace

@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeWidget>
@@ -127,22 +128,111 @@ TEST_F(ReaderTest, JumpsAndRefusesNumbersOutsideTheList)
     }
 }
 
-TEST_F(ReaderTest, NextChapterAndPastTheEnd)
+// Next at the last chapter keeps it and says so; previous at the first likewise.
+TEST_F(ReaderTest, NextAndPreviousStopAtTheEnds)
 {
     const int last = demo_sites().library().find(104)->chapter_count;
     ReaderWindow* reader = open_reader(5, 104, last - 2);
     press(reader, "next");
     EXPECT_EQ(number->text(), QString::number(last));
     EXPECT_EQ(reader->windowTitle(), chapter_name(last));
+    EXPECT_EQ(reader->findChild<QLabel*>(QStringLiteral("chapter_title"))->text(), chapter_name(last));
     EXPECT_EQ(reader->shown_text(), chapter_text(last));
     EXPECT_TRUE(prompter.messages.empty());
 
     press(reader, "next");
-    EXPECT_EQ(number->text(), QString::number(last + 1));
+    EXPECT_EQ(number->text(), QString::number(last)) << "the box keeps a valid number";
     ASSERT_EQ(prompter.messages.size(), 1u);
-    EXPECT_EQ(prompter.messages[0].text, QStringLiteral("请输入正确的章节数！"));
-    EXPECT_EQ(reader->windowTitle(), chapter_name(last));
+    EXPECT_EQ(prompter.messages[0].text, QStringLiteral("已是最后一章"));
+    EXPECT_EQ(prompter.messages[0].icon, MessageIcon::information);
     EXPECT_EQ(reader->shown_text(), chapter_text(last));
+
+    press(reader, "previous");
+    EXPECT_EQ(reader->shown_number(), last - 1);
+    EXPECT_EQ(reader->shown_text(), chapter_text(last - 1));
+
+    number->setText(QStringLiteral("1"));
+    press(reader, "jump");
+    prompter.messages.clear();
+    press(reader, "previous");
+    EXPECT_EQ(number->text(), QStringLiteral("1"));
+    ASSERT_EQ(prompter.messages.size(), 1u);
+    EXPECT_EQ(prompter.messages[0].text, QStringLiteral("已是第一章"));
+}
+
+// The keys of a reader: Ctrl+arrows change chapter, Enter in the box jumps, Ctrl+= and Ctrl+-
+// change the font, Space pages down; every chapter opens at its top.
+TEST_F(ReaderTest, KeysTurnPagesAndChapters)
+{
+    ReaderWindow* reader = open_reader(2, 103, 3);
+    reader->show();
+    QApplication::setActiveWindow(reader);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(reader));
+    auto key = [&](QWidget* to, Qt::Key k, Qt::KeyboardModifiers m = Qt::NoModifier) {
+        QTest::keyClick(to, k, m);
+        ASSERT_TRUE(wait_until([&] { return !reader->is_busy(); }));
+    };
+    key(text, Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(reader->shown_number(), 5);
+    key(text, Qt::Key_Left, Qt::ControlModifier);
+    key(text, Qt::Key_Left, Qt::ControlModifier);
+    EXPECT_EQ(reader->shown_number(), 3);
+
+    number->setText(QStringLiteral("7"));
+    key(number, Qt::Key_Return);
+    EXPECT_EQ(reader->shown_number(), 7);
+    EXPECT_EQ(reader->shown_text(), chapter_text(7));
+
+    const int size = reader->font_size();
+    key(text, Qt::Key_Equal, Qt::ControlModifier);
+    EXPECT_EQ(reader->font_size(), size + 1);
+    key(text, Qt::Key_Minus, Qt::ControlModifier);
+    key(text, Qt::Key_Minus, Qt::ControlModifier);
+    EXPECT_EQ(reader->font_size(), size - 1);
+
+    // A big font makes the chapter longer than the window: Space scrolls, a new chapter starts
+    // at the top.
+    for (int i = 0; i < 20; ++i) {
+        reader->change_font_size(1);
+    }
+    QScrollBar* bar = text->verticalScrollBar();
+    ASSERT_GT(bar->maximum(), 0);
+    EXPECT_EQ(bar->value(), 0);
+    key(text, Qt::Key_Space);
+    EXPECT_GT(bar->value(), 0);
+    key(text, Qt::Key_Right, Qt::ControlModifier);
+    EXPECT_EQ(bar->value(), 0);
+}
+
+// HTML references in a chapter are shown as the characters they stand for, the first time
+// and after next or a jump alike.
+TEST_F(ReaderTest, ShowsReferencesAsCharacters)
+{
+    ReaderWindow* reader = open_reader(3, demo::DemoLibrary::markup_book_id, 1);
+    number->setText(QStringLiteral("1"));
+    press(reader, "jump");
+    EXPECT_TRUE(text->toPlainText().contains(QStringLiteral("他在册页边写下<山&海>三字")));
+    EXPECT_FALSE(text->toPlainText().contains(QStringLiteral("&nbsp;")));
+    EXPECT_FALSE(text->toPlainText().contains(QStringLiteral("&lt;")));
+}
+
+// Font size, colour scheme and the window's place come back in the next reader.
+TEST_F(ReaderTest, SettingsAreRemembered)
+{
+    ReaderWindow* reader = open_reader(2, 104, 0);
+    reader->change_font_size(3);
+    reader->apply_colour_scheme(2);
+    reader->move(230, 140);
+    reader->resize(700, 740);
+    const QRect place = reader->geometry();
+    reader->close();
+    delete_windows();
+
+    ReaderWindow* again = open_reader(2, 104, 1);
+    EXPECT_EQ(again->font_size(), 21);
+    EXPECT_EQ(again->findChild<QComboBox*>(QStringLiteral("colours"))->currentIndex(), 2);
+    EXPECT_EQ(text->palette().color(QPalette::Base), QColor(25, 25, 33));
+    EXPECT_EQ(again->size(), place.size());
 }
 
 TEST_F(ReaderTest, FontSizeAndColourSchemes)
@@ -174,6 +264,12 @@ TEST_F(ReaderTest, FontSizeAndColourSchemes)
         emit colours->activated(s.index);
         EXPECT_EQ(text->palette().color(QPalette::Base), s.background);
         EXPECT_EQ(text->palette().color(QPalette::Text), s.text);
+        // The whole window takes the scheme, the toolbar with its buttons included.
+        auto* toolbar = reader->findChild<QWidget*>(QStringLiteral("toolbar"));
+        EXPECT_EQ(toolbar->palette().color(QPalette::Window), s.background.darker(110));
+        EXPECT_EQ(reader->findChild<QPushButton*>(QStringLiteral("next"))->palette().color(
+                      QPalette::ButtonText),
+                  s.text);
     }
     reader->apply_colour_scheme(7); // no such scheme: nothing changes
     EXPECT_EQ(text->palette().color(QPalette::Base), QColor(203, 169, 123));
@@ -194,9 +290,11 @@ TEST_F(ReaderTest, SavesTheShownChapterUnderTheTypedNumber)
     const QString typed = q(chapter_file_path(folder, 9, demo_sites().library().chapter_name(*book, 4)));
     EXPECT_EQ(read_bytes(typed), reader->shown_text());
 
+    // Each save says where the chapter went.
     ASSERT_EQ(prompter.messages.size(), 2u);
+    EXPECT_EQ(prompter.messages[0].text, QStringLiteral("已下载此章节！\n") + saved);
+    EXPECT_EQ(prompter.messages[1].text, QStringLiteral("已下载此章节！\n") + typed);
     for (const ShownMessage& m : prompter.messages) {
-        EXPECT_EQ(m.text, QStringLiteral("已下载此章节！"));
         EXPECT_EQ(m.icon, MessageIcon::information);
         EXPECT_EQ(m.title, QStringLiteral("系统提示"));
     }

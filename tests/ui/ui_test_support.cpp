@@ -5,12 +5,14 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
+#include <QSettings>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
 #include <array>
 
+#include "download/shelf.h"
 #include "text/encoding.h"
 #include "ui/fonts.h"
 #include "ui/qt_text.h"
@@ -28,9 +30,12 @@ public:
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
+        // Settings, rule files and the shelf of the tests' own, never the user's.
+        qputenv("XDG_CONFIG_HOME", (home_.path() + QStringLiteral("/config")).toUtf8());
+        qputenv("XDG_DATA_HOME", (home_.path() + QStringLiteral("/data")).toUtf8());
         app_ = std::make_unique<QApplication>(argc_, argv_);
         QApplication::setQuitOnLastWindowClosed(false);
-        install_font_substitutions();
+        set_up_application();
     }
     void TearDown() override
     {
@@ -42,6 +47,7 @@ private:
     int argc_ = 1;
     char name_[16] = "tovani-ui-test";
     char* argv_[2] = {name_, nullptr};
+    QTemporaryDir home_;
     std::unique_ptr<QApplication> app_;
 };
 
@@ -53,7 +59,7 @@ private:
 QMessageBox::StandardButton RecordingPrompter::prompt(QWidget*, const Message& message,
                                                       QMessageBox::StandardButtons buttons)
 {
-    messages.push_back({from_gbk(message.text), message.icon, from_gbk(message.title), buttons});
+    messages.push_back({from_gbk(message.text), message.icon, from_gbk(message.title), buttons, {}});
     if (buttons.testFlag(QMessageBox::Yes)) {
         bool yes = true;
         if (!answers.empty()) {
@@ -63,6 +69,29 @@ QMessageBox::StandardButton RecordingPrompter::prompt(QWidget*, const Message& m
         return yes ? QMessageBox::Yes : QMessageBox::No;
     }
     return QMessageBox::Ok;
+}
+
+bool RecordingPrompter::inform_with_action(QWidget*, const Message& message,
+                                           const QString& action)
+{
+    messages.push_back(
+        {from_gbk(message.text), message.icon, from_gbk(message.title), QMessageBox::Ok, action});
+    bool chosen = false;
+    if (!action_answers.empty()) {
+        chosen = action_answers.front();
+        action_answers.pop_front();
+    }
+    return chosen;
+}
+
+void RecordingPrompter::open_folder(const QString& folder)
+{
+    opened_folders << folder;
+}
+
+QString RecordingPrompter::choose_folder(QWidget*, const QString&, const QString&)
+{
+    return folder_answer;
 }
 
 bool wait_until(const std::function<bool()>& done, int timeout_ms)
@@ -106,6 +135,11 @@ SourceTable demo_site_table()
 
 StateOnDemo::StateOnDemo() : state(std::make_unique<AppState>(demo_site_table()))
 {
+    // Each test starts from no remembered settings and an empty shelf.
+    QSettings().clear();
+    for (const char* part : {"", "-wal", "-shm"}) {
+        QFile::remove(QString::fromStdString(Shelf::default_path() + part));
+    }
     state->download_base = to_gbk(folder.path() + QStringLiteral("/"));
 }
 

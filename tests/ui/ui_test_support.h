@@ -25,6 +25,7 @@ struct ShownMessage {
     MessageIcon icon = MessageIcon::error;
     QString title;
     QMessageBox::StandardButtons buttons;
+    QString action; ///< the extra button of inform_with_action, if there was one
 };
 
 class RecordingPrompter final : public Prompter {
@@ -32,9 +33,20 @@ public:
     QMessageBox::StandardButton prompt(QWidget* parent, const Message& message,
                                        QMessageBox::StandardButtons buttons) override;
 
+    bool inform_with_action(QWidget* parent, const Message& message,
+                            const QString& action) override;
+    void open_folder(const QString& folder) override;
+    QString choose_folder(QWidget* parent, const QString& title, const QString& start) override;
+
     std::vector<ShownMessage> messages;
     /// Answers to Yes/No questions, taken in order; Yes when none is left.
     std::deque<bool> answers;
+    /// Whether the extra button of a message is chosen; OK when none is left.
+    std::deque<bool> action_answers;
+    /// Folders that would have been shown in the file manager.
+    QStringList opened_folders;
+    /// What choose_folder answers.
+    QString folder_answer;
 };
 
 /// Turns the event loop until `done()` holds or `timeout_ms` has passed; returns `done()`.
