@@ -52,7 +52,25 @@ std::string clean_name_characters(std::string_view name) {
             out += '_'; // a byte that starts no GBK character
         }
     }
-    return out;
+    // A pair of the right shape may still be no GBK character (an unassigned or user-defined
+    // code) and come back from the file system's UTF-8 as another one: such pairs become "_"
+    // too, so a name always reads back as written. Checked per character only when the whole
+    // name does not read back, which ordinary names always do.
+    if (utf8_to_text(to_utf8(out)) == out) {
+        return out;
+    }
+    std::string checked;
+    checked.reserve(out.size());
+    for (std::size_t i = 0; i < out.size(); ++i) {
+        if (static_cast<unsigned char>(out[i]) < 0x80) {
+            checked += out[i];
+            continue;
+        }
+        const std::string pair = out.substr(i, 2);
+        checked += utf8_to_text(to_utf8(pair)) == pair ? pair : std::string("_");
+        ++i;
+    }
+    return checked;
 }
 
 std::size_t utf8_length(std::string_view gbk_text) {

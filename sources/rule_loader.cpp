@@ -37,6 +37,135 @@ int line_of(const toml::source_region& region) {
     return static_cast<int>(region.begin.line);
 }
 
+// toml++ 3.3 reaches __builtin_unreachable (undefined behaviour) when it asks whether some
+// characters are white space: U+00A1 to U+0499, U+2C4E to U+3047 (the CJK punctuation, 。、《》
+// among them) and U+FB26 to U+FEFE fall into gaps of its generated tables, and any rule file can
+// put one where it looks. Those characters are handed to it as private-use stand-ins, U+F0000
+// up, which it treats like any other character, and put back in every string read from it.
+struct UnsafeRange {
+    char32_t first;
+    char32_t last;
+};
+constexpr UnsafeRange unsafe_ranges[] = {
+    {0x00A1, 0x0499}, {0x2C4E, 0x2FFF}, {0x3001, 0x3047}, {0xFB26, 0xFEFE}};
+constexpr char32_t stand_in_first = 0xF0000;
+
+// The stand-in of `c`, or 0 when `c` is safe.
+char32_t stand_in_of(char32_t c) {
+    char32_t index = 0;
+    for (const UnsafeRange& range : unsafe_ranges) {
+        if (c >= range.first && c <= range.last) {
+            return stand_in_first + index + (c - range.first);
+        }
+        index += range.last - range.first + 1;
+    }
+    return 0;
+}
+
+// The character a stand-in stands for, or 0 when `c` is none.
+char32_t original_of(char32_t c) {
+    if (c < stand_in_first) {
+        return 0;
+    }
+    char32_t index = c - stand_in_first;
+    for (const UnsafeRange& range : unsafe_ranges) {
+        const char32_t size = range.last - range.first + 1;
+        if (index < size) {
+            return range.first + index;
+        }
+        index -= size;
+    }
+    return 0;
+}
+
+// The code point of the well-formed UTF-8 sequence at `at` and its length in `length`; 0 (and
+// length 1) when there is none.
+char32_t sequence_at(std::string_view text, std::size_t at, std::size_t& length) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    char32_t code = length == 4 ? (lead & 0x07) : length == 3 ? (lead & 0x0F) : (lead & 0x1F);
+    if (length == 1 || at + length > text.size()) {
+        length = 1;
+        return 0;
+    }
+    for (std::size_t k = 1; k < length; ++k) {
+        const auto b = static_cast<unsigned char>(text[at + k]);
+        if ((b & 0xC0) != 0x80) {
+            length = 1;
+            return 0;
+        }
+        code = (code << 6) | (b & 0x3F);
+    }
+    if ((length == 2 && code < 0x80) || (length == 3 && code < 0x800) ||
+        (length == 4 && code < 0x10000)) {
+        length = 1; // an overlong form: left for the parser to refuse
+        return 0;
+    }
+    return code;
+}
+
+void append_utf8(std::string& out, char32_t c) {
+    if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// `text` with the unsafe characters replaced by their stand-ins; `stand_in_line` gets the line
+// of a stand-in the file held already (0 when none), which could not be told apart.
+std::string mask_unsafe_characters(std::string_view text, int& stand_in_line) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 4);
+    stand_in_line = 0;
+    int line = 1;
+    for (std::size_t i = 0; i < text.size();) {
+        const auto b = static_cast<unsigned char>(text[i]);
+        if (b < 0x80) {
+            line += b == '\n' ? 1 : 0;
+            out += text[i++];
+            continue;
+        }
+        std::size_t length = 1;
+        const char32_t c = sequence_at(text, i, length);
+        if (const char32_t stand_in = stand_in_of(c); stand_in != 0) {
+            append_utf8(out, stand_in);
+        } else {
+            if (original_of(c) != 0 && stand_in_line == 0) {
+                stand_in_line = line;
+            }
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
+
+// The stand-ins in a string read from the parsed file put back.
+std::string unmask(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t length = 1;
+        const char32_t c = static_cast<unsigned char>(text[i]) >= 0xF0 ? sequence_at(text, i, length) : 0;
+        if (const char32_t original = original_of(c); original != 0) {
+            append_utf8(out, original);
+        } else {
+            out.append(text.substr(i, length));
+        }
+        i += length;
+    }
+    return out;
+}
+
 // Words a page shows when it is a bot check rather than the page asked for (UTF-8).
 const std::initializer_list<const char*> default_challenge_markers{
     "安全验证", "人机验证", "验证您的浏览器", "正在验证", "captcha", "challenge",
@@ -55,7 +184,7 @@ public:
     }
 
     void problem(int line, std::string_view key, std::string message) {
-        problems_.push_back({file_, line, path(key), std::move(message)});
+        problems_.push_back({file_, line, unmask(path(key)), std::move(message)});
     }
 
     void problem_at(const toml::node& node, std::string_view key, std::string message) {
@@ -83,7 +212,7 @@ public:
             problem_at(*node, key, "must be a string");
             return std::nullopt;
         }
-        return std::string(node->as_string()->get());
+        return unmask(node->as_string()->get());
     }
 
     // A string the pages are cut with: converted to GBK, which must hold every character.
@@ -174,7 +303,7 @@ public:
                 problem_at(item, key, "must be a list of strings");
                 return std::nullopt;
             }
-            auto text = to_gbk(item, key, std::string(item.as_string()->get()));
+            auto text = to_gbk(item, key, unmask(item.as_string()->get()));
             if (!text) {
                 return std::nullopt;
             }
@@ -217,8 +346,8 @@ public:
                 array = nullptr;
                 break;
             }
-            auto from = to_gbk((*pair)[0], key, std::string((*pair)[0].as_string()->get()));
-            auto to = to_gbk((*pair)[1], key, std::string((*pair)[1].as_string()->get()));
+            auto from = to_gbk((*pair)[0], key, unmask((*pair)[0].as_string()->get()));
+            auto to = to_gbk((*pair)[1], key, unmask((*pair)[1].as_string()->get()));
             if (!from || !to) {
                 return std::nullopt;
             }
@@ -534,11 +663,19 @@ Politeness read_limits(Reader& r) {
 RuleParse parse_rule(std::string_view toml_text, std::string_view origin) {
     RuleParse out;
     const std::string file(origin);
-    toml::parse_result parsed = toml::parse(toml_text, origin);
+    int stand_in_line = 0;
+    const std::string masked = mask_unsafe_characters(toml_text, stand_in_line);
+    if (stand_in_line > 0) {
+        out.problems.push_back({file, stand_in_line, "",
+                                "holds a private-use character of plane 15 that rule files may "
+                                "not contain"});
+        return out;
+    }
+    toml::parse_result parsed = toml::parse(masked, origin);
     if (!parsed) {
         const toml::parse_error& error = parsed.error();
         out.problems.push_back(
-            {file, line_of(error.source()), "", "TOML syntax: " + std::string(error.description())});
+            {file, line_of(error.source()), "", "TOML syntax: " + unmask(error.description())});
         return out;
     }
     const toml::table& root = parsed.table();

@@ -156,7 +156,8 @@ SearchOutcome search_source(const BookSource& source, std::string_view keyword,
     }
     const std::string page = page_text(fetched.body, rule.decode);
     const PatternRun run = read_rows(rule, results_area(rule, page), {root, {}}, out);
-    if (run != PatternRun::matched) {
+    // Matches that make no whole row (one half of a pair) are no results either.
+    if (run != PatternRun::matched || out.hits.empty()) {
         return failed(source.rule, run, page);
     }
     if (rule.pager) {

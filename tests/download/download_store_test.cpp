@@ -110,6 +110,9 @@ TEST(SafeFileName, ReplacesBytesThatStartNoGbkCharacter) {
     EXPECT_EQ(safe_file_name(lead_before_ascii_control), "__");
     EXPECT_EQ(safe_file_name(byte_80_and_ff), "_x_");
     EXPECT_EQ(safe_file_name("\xB5\xDA"), "\xB5\xDA") << "第 stays";
+    // A pair that is no GBK character (A2E3 is read as the euro sign, which GBK writes
+    // otherwise) would come back from the file system's UTF-8 as something else.
+    EXPECT_EQ(safe_file_name("a\xA2\xE3" + gbk("章")), "a_" + gbk("章"));
 }
 
 TEST(SafeFileName, CapsTheUtf8NameAt255BytesOnACharacterBoundary) {

@@ -122,12 +122,33 @@ TEST(RuleLoader, HostileTextsAreProblems) {
         "id = 1\nid = 2\n",
         std::string("id = 1\0name = 2", 15),
         "\xff\xfe\x00\x01",
+        // Characters the TOML parser's white-space tables mishandle, where it looks for space.
+        "\xD1\x81 = 1",
+        "id = 1\n\xE3\x80\x82",
+        "\xEF\xB9\x8F",
+        "\xC2\xA1",
     };
     for (const std::string& text : texts) {
         const RuleParse p = parse_rule(text, "hostile.toml");
         EXPECT_FALSE(p.rule) << text.substr(0, 40);
         EXPECT_FALSE(p.problems.empty());
     }
+}
+
+// Those characters inside strings read back exactly; a private-use character of the range
+// the loader hands them to the parser as cannot be told apart and is refused.
+TEST(RuleLoader, PunctuationTheParserMishandlesReadsBackInStrings) {
+    const std::string odd = "小站。、《》「」﹏¡ё";
+    const RuleParse p = parse_rule(with("name = \"小站\"", "name = \"" + odd + "\"\n# 注释。、"),
+                                   "odd.toml");
+    ASSERT_TRUE(p.rule) << p.problems.front().text();
+    EXPECT_EQ(p.rule->name, odd);
+
+    const RuleParse refused =
+        parse_rule(with("name = \"小站\"", "name = \"\xF3\xB0\x80\x80\""), "stand-in.toml");
+    EXPECT_FALSE(refused.rule);
+    ASSERT_EQ(refused.problems.size(), 1u);
+    EXPECT_EQ(refused.problems[0].line, 2);
 }
 
 // The bundled rules load cleanly and read back the same as the program carries them.

@@ -80,6 +80,13 @@ TEST(Search, PairedCellsDropTheUnpairedLastMatch) {
                                                 hit(2, "乙书", "某乙", "http://s2.test/biquge_22/")}));
     auto three = search_source(source(3), "x", web.fetchers());
     EXPECT_EQ(three.hits, (std::vector<SearchHit>{hit(1, "丁书", "某丁", "http://s3.test/book/7/")}));
+
+    // One match alone makes no row: nothing found, never "ok" without rows.
+    web.pages["http://s3.test/modules/article/search.php?searchkey=y"] =
+        gbk_page("<td class=\"odd\"><a href=\"http://s3.test/book/7\">丁书</a></td>\n");
+    auto lone = search_source(source(3), "y", web.fetchers());
+    EXPECT_TRUE(lone.hits.empty());
+    EXPECT_EQ(lone.outcome.kind, OutcomeKind::no_match);
 }
 
 TEST(Search, Source4CutsLinkNameAndAuthorOutOfOneGroup) {
