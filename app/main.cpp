@@ -23,8 +23,7 @@ namespace {
 
 // Runs the program; sets `workers_left` when threads were still inside a site request or a
 // chapter at the end.
-int run(int argc, char** argv, bool& workers_left)
-{
+int run(int argc, char** argv, bool& workers_left) {
     QApplication app(argc, argv);
     // Closing the main window ends the program, whatever other windows are open.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -68,8 +67,7 @@ int run(int argc, char** argv, bool& workers_left)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     bool workers_left = false;
     const int code = run(argc, argv, workers_left);
     if (workers_left) {

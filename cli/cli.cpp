@@ -79,23 +79,28 @@ int run_cli(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     CLI::App* download = app.add_subcommand("download", "download a whole book");
     add_source(download)->required();
-    download->add_option("--threads,-t", o.threads, "parallel workers (the site's limit of "
-                                                    "connections applies whatever this says)")
+    download
+        ->add_option("--threads,-t", o.threads,
+                     "parallel workers (the site's limit of "
+                     "connections applies whatever this says)")
         ->check(CLI::Range(1, 200));
     download->add_option("--name", o.name, "book name for the file names (default: the book's)");
     download->add_option("--author", o.author, "author for the file names (default: the book's)");
     auto* merge = download->add_flag("--merge", o.merge, "join the chapters into one book file");
     auto* no_merge = download->add_flag("--no-merge", o.no_merge, "keep the chapter files");
     merge->excludes(no_merge);
-    download->add_option("--format", o.formats,
-                         "book files to make: txt, epub or both (txt,epub); epub merges")
+    download
+        ->add_option("--format", o.formats,
+                     "book files to make: txt, epub or both (txt,epub); epub merges")
         ->delimiter(',')
         ->check(CLI::IsMember({"txt", "epub"}));
-    download->add_option("--encoding", o.encoding,
-                         "the text book's encoding: gbk (CR LF, the default) or utf-8 (LF)")
+    download
+        ->add_option("--encoding", o.encoding,
+                     "the text book's encoding: gbk (CR LF, the default) or utf-8 (LF)")
         ->check(CLI::IsMember({"gbk", "utf-8"}));
-    download->add_option("--convert", o.convert,
-                         "Chinese script of the book files: t2s (to simplified) or s2t")
+    download
+        ->add_option("--convert", o.convert,
+                     "Chinese script of the book files: t2s (to simplified) or s2t")
         ->check(CLI::IsMember({"t2s", "s2t"}));
     download->add_option("--out", o.out, "folder to put 小说下载 in, instead of the desktop");
     download->add_option("book_link", o.link, "the book's link from a search")->required();

@@ -16,11 +16,13 @@ namespace {
 
 using nlohmann::json;
 
-std::string u8(const std::string& gbk_text) { return to_utf8(gbk_text); }
+std::string u8(const std::string& gbk_text) {
+    return to_utf8(gbk_text);
+}
 
 json hit_json(const SearchHit& h) {
-    return {{"number", h.number}, {"name", u8(h.name)}, {"author", u8(h.author)},
-            {"link", u8(h.link)}};
+    return {
+        {"number", h.number}, {"name", u8(h.name)}, {"author", u8(h.author)}, {"link", u8(h.link)}};
 }
 
 int search_one(const CommandOptions& o, Io io, const std::string& keyword) {
@@ -166,7 +168,8 @@ int chapters_command(const CommandOptions& o, Io io) {
     const ChapterListResult list = list_chapters(*source, utf8_to_text(o.link));
     if (list.status != ChapterListStatus::ok) {
         if (list.status == ChapterListStatus::page_unsupported) {
-            io.err << "怎么说呢，部分小说本身会有乱码的出现，我就不处理了，所以干脆不显示，换个书源试试。\n";
+            io.err << "怎么说呢，部分小说本身会有乱码的出现，我就不处理了，所以干脆不显示，换个书源"
+                      "试试。\n";
         } else if (!list.outcome.site_failed()) {
             io.err << "拉取章节失败！\n";
         }
@@ -206,9 +209,12 @@ int details_command(const CommandOptions& o, Io io) {
     }
     const BookDetails& d = *outcome.details;
     const std::vector<std::pair<const char*, const std::string*>> fields{
-        {"cover_url", &d.cover_url},           {"author", &d.author},
-        {"title", &d.title},                   {"update_time", &d.update_time},
-        {"status", &d.status},                 {"latest_chapter", &d.latest_chapter},
+        {"cover_url", &d.cover_url},
+        {"author", &d.author},
+        {"title", &d.title},
+        {"update_time", &d.update_time},
+        {"status", &d.status},
+        {"latest_chapter", &d.latest_chapter},
         {"description", &d.description},
     };
     if (o.json) {
@@ -219,8 +225,8 @@ int details_command(const CommandOptions& o, Io io) {
         io.out << obj.dump(2) << "\n";
         return exit_ok;
     }
-    const std::vector<const char*> labels{"封面", "作者", "书名", "更新", "状态", "最新章节",
-                                          "内容简介"};
+    const std::vector<const char*> labels{"封面", "作者",     "书名",    "更新",
+                                          "状态", "最新章节", "内容简介"};
     std::vector<std::vector<std::string>> rows;
     for (std::size_t i = 0; i < fields.size(); ++i) {
         rows.push_back({labels[i], u8(*fields[i].second)});
@@ -259,8 +265,8 @@ int sites_command(const CommandOptions& o, Io io) {
     }
     std::vector<std::vector<std::string>> rows;
     for (const BookSource& s : table.sources()) {
-        rows.push_back({std::to_string(s.id()), s.usable() ? s.site_root() : s.host_error,
-                        s.host_origin});
+        rows.push_back(
+            {std::to_string(s.id()), s.usable() ? s.site_root() : s.host_error, s.host_origin});
     }
     print_table(io.out, {"书源", "地址", "来源"}, rows);
     io.out << "sites file: " << sites_file_path() << "\n";
@@ -281,8 +287,11 @@ int sources_command(const CommandOptions& o, Io io) {
     if (o.json) {
         json rows = json::array();
         for (const BookSource& s : table.sources()) {
-            json row = {{"source", s.id()},     {"name", s.rule.name}, {"host", s.host},
-                        {"root", s.site_root()}, {"rule", s.rule_origin}};
+            json row = {{"source", s.id()},
+                        {"name", s.rule.name},
+                        {"host", s.host},
+                        {"root", s.site_root()},
+                        {"rule", s.rule_origin}};
             if (!s.usable()) {
                 row["error"] = s.host_error;
             }

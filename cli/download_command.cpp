@@ -6,11 +6,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <ctime>
-#include <memory>
 #include <chrono>
 #include <cstdio>
+#include <ctime>
 #include <iomanip>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -80,7 +80,9 @@ std::string progress_line(const DownloadProgress& p, double elapsed, bool bar) {
 // Ctrl-C asks the download to stop; the chapters already written stay.
 std::atomic<bool> interrupted{false};
 
-void on_interrupt(int) { interrupted = true; }
+void on_interrupt(int) {
+    interrupted = true;
+}
 
 // Catches SIGINT while it lives, so an interrupted download can end cleanly and say how to
 // resume; the earlier handler comes back afterwards.
@@ -161,8 +163,8 @@ std::string fetch_cover(const BookSource& source, const std::string& url) {
 
 BookFormats formats_of(const CommandOptions& o) {
     BookFormats f;
-    f.txt = o.formats.empty() || std::find(o.formats.begin(), o.formats.end(), "txt") !=
-                                     o.formats.end();
+    f.txt = o.formats.empty() ||
+            std::find(o.formats.begin(), o.formats.end(), "txt") != o.formats.end();
     f.epub = std::find(o.formats.begin(), o.formats.end(), "epub") != o.formats.end();
     f.encoding = o.encoding == "utf-8" ? TextEncoding::utf8 : TextEncoding::gbk;
     f.convert = o.convert == "t2s"   ? ScriptConversion::t2s
@@ -247,7 +249,8 @@ int download_command(const CommandOptions& o, Io io) {
         const double elapsed = std::chrono::duration<double>(Clock::now() - started).count();
         if (live) {
             io.err << "\r" << progress_line(p, elapsed, true) << "\033[K" << std::flush;
-        } else if (p.finished != last_finished && Clock::now() - last_line >= std::chrono::seconds(1)) {
+        } else if (p.finished != last_finished &&
+                   Clock::now() - last_line >= std::chrono::seconds(1)) {
             io.err << progress_line(p, elapsed, false) << "\n";
             last_line = Clock::now();
             last_finished = p.finished;
@@ -260,7 +263,8 @@ int download_command(const CommandOptions& o, Io io) {
     done.finished = summary.downloaded + summary.skipped + static_cast<int>(summary.failed.size());
     done.failed = static_cast<int>(summary.failed.size());
     done.skipped = summary.skipped;
-    io.err << (live ? "\r" : "") << progress_line(done, elapsed, live) << (live ? "\033[K\n" : "\n");
+    io.err << (live ? "\r" : "") << progress_line(done, elapsed, live)
+           << (live ? "\033[K\n" : "\n");
     io.err << "downloaded " << summary.downloaded << ", already complete " << summary.skipped
            << ", failed " << summary.failed.size() << " of " << summary.total << " chapters in "
            << std::fixed << std::setprecision(1) << elapsed << " s\n";
@@ -276,9 +280,9 @@ int download_command(const CommandOptions& o, Io io) {
         io.err << "tovani: the site refuses to serve the book ("
                << (summary.site_reason.empty() ? "no answer" : to_utf8(summary.site_reason))
                << "); stopped early so as not to hammer it. The "
-               << summary.downloaded + summary.skipped << " chapters saved so far stay in " << folder
-               << "; run the same command again later to fetch the other " << summary.not_tried
-               << "\n";
+               << summary.downloaded + summary.skipped << " chapters saved so far stay in "
+               << folder << "; run the same command again later to fetch the other "
+               << summary.not_tried << "\n";
         return exit_site_failed;
     }
     if (!summary.failed.empty()) {
@@ -320,10 +324,9 @@ int download_command(const CommandOptions& o, Io io) {
     JobChapters chapters(job);
     const BookInfo info{names.name, names.author, book_identifier(source->id(), book_link),
                         settings.cover, std::time(nullptr)};
-    const BookFilesResult written =
-        write_book_files(job.request().base_folder.empty() ? desktop_folder()
-                                                           : job.request().base_folder,
-                         info, chapters, formats);
+    const BookFilesResult written = write_book_files(
+        job.request().base_folder.empty() ? desktop_folder() : job.request().base_folder, info,
+        chapters, formats);
     if (!written.ok) {
         io.err << "tovani: " << to_utf8(written.error) << "; the chapter files are kept in "
                << folder << "\n";

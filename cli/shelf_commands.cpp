@@ -61,10 +61,10 @@ int shelf_command(const CommandOptions& o, Io io) {
     }
     std::vector<std::vector<std::string>> rows;
     for (const ShelfBook& b : books) {
-        rows.push_back({to_utf8(b.name), to_utf8(b.author), std::to_string(b.source),
-                        std::to_string(b.chapters_downloaded) + "/" +
-                            std::to_string(b.chapters_known),
-                        date_of(b.last_update)});
+        rows.push_back(
+            {to_utf8(b.name), to_utf8(b.author), std::to_string(b.source),
+             std::to_string(b.chapters_downloaded) + "/" + std::to_string(b.chapters_known),
+             date_of(b.last_update)});
     }
     print_table(io.out, {"书名", "作者", "书源", "已下载/章节", "最近更新"}, rows);
     return exit_ok;

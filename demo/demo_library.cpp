@@ -248,14 +248,13 @@ std::vector<std::string> DemoLibrary::chapter_text_paragraphs(const DemoBook& bo
     return paragraphs;
 }
 
-std::string DemoLibrary::expected_chapter_text(int source, const DemoBook& book,
-                                               int number) const {
+std::string DemoLibrary::expected_chapter_text(int source, const DemoBook& book, int number) const {
     if (source < 1 || source > 9) {
         return {};
     }
     const ChapterLayout& layout = chapter_layout(source);
-    return join_paragraphs(chapter_text_paragraphs(book, number), layout.indent_out, layout.open_out,
-                           layout.close_out, layout.separator_out);
+    return join_paragraphs(chapter_text_paragraphs(book, number), layout.indent_out,
+                           layout.open_out, layout.close_out, layout.separator_out);
 }
 
 } // namespace tovani::demo

@@ -439,8 +439,9 @@ bool plain_host(std::string_view host) {
 } // namespace
 
 int default_port(int source) {
-    return source < 1 || source > source_count ? 0
-                                               : default_ports[static_cast<std::size_t>(source - 1)];
+    return source < 1 || source > source_count
+               ? 0
+               : default_ports[static_cast<std::size_t>(source - 1)];
 }
 
 const char* fault_name(Fault fault) {
@@ -521,8 +522,7 @@ struct DemoSites::Impl {
     }
 
     // Applies `change` to a copy of the book as the sites show it now.
-    template <typename Change>
-    void edit_book(int id, Change change) {
+    template <typename Change> void edit_book(int id, Change change) {
         std::shared_ptr<const DemoBook> current = book(id);
         if (!current) {
             return;
@@ -538,8 +538,8 @@ struct DemoSites::Impl {
     explicit Impl(const DemoOptions& o)
         : options(o), library(o.library), workers(std::make_unique<SharedWorkers>(o.max_workers)),
           stall_ms(o.stall_time.count()), in_flight_limit(o.refuse_above_in_flight),
-          retry_after_s(o.retry_after),
-          all_pages(o.faults_on_all_pages), rates(o.fault_rates), rng(o.seed) {}
+          retry_after_s(o.retry_after), all_pages(o.faults_on_all_pages), rates(o.fault_rates),
+          rng(o.seed) {}
 
     std::string root(int source) const {
         return std::string{https_source(source) ? "https://" : "http://"} +
@@ -642,7 +642,8 @@ struct DemoSites::Impl {
             }
         };
         // A site that serves only so many requests at once refuses the rest.
-        if (const int limit = in_flight_limit.load(); limit > 0 && now > static_cast<std::uint64_t>(limit)) {
+        if (const int limit = in_flight_limit.load();
+            limit > 0 && now > static_cast<std::uint64_t>(limit)) {
             ++site.refused;
             set_page(error_page(429), 429);
             return;
@@ -937,9 +938,8 @@ void DemoSites::grow_book(int book_id, int count) {
 void DemoSites::insert_chapters(int book_id, int position, int count) {
     impl_->edit_book(book_id, [position, count](DemoBook& b) {
         int next = *std::max_element(b.order.begin(), b.order.end()) + 1;
-        const auto at = static_cast<std::ptrdiff_t>(
-            std::clamp<std::size_t>(static_cast<std::size_t>(std::max(1, position)) - 1, 0,
-                                    b.order.size()));
+        const auto at = static_cast<std::ptrdiff_t>(std::clamp<std::size_t>(
+            static_cast<std::size_t>(std::max(1, position)) - 1, 0, b.order.size()));
         std::vector<int> inserted;
         for (int i = 0; i < count; ++i) {
             inserted.push_back(next++);

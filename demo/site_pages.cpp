@@ -357,7 +357,8 @@ std::string book_body(int source, const DemoLibrary& library, std::string_view r
         t += "</dl>\r\n</div>\r\n";
         break;
     case 9: // a catalogue list of its own
-        t += "<div class=\"catalog\">\r\n<h2>" + w.contents + "</h2>\r\n<ul class=\"chapters\">\r\n";
+        t +=
+            "<div class=\"catalog\">\r\n<h2>" + w.contents + "</h2>\r\n<ul class=\"chapters\">\r\n";
         for (const int n : ids) {
             t += "<li><a href=\"" + chapter_path(9, book.id, n) + "\">";
             t += library.chapter_name(book, n) + "</a></li>\r\n";
@@ -469,8 +470,9 @@ PageBody chapter_page(int source, const DemoLibrary& library, std::string_view r
     const ChapterLayout& layout = chapter_layout(source);
     const std::string name = library.chapter_name(book, number);
 
-    const std::string content = join_paragraphs(library.chapter_paragraphs(book, number), layout.indent,
-                                                layout.open, layout.close, layout.separator);
+    const std::string content =
+        join_paragraphs(library.chapter_paragraphs(book, number), layout.indent, layout.open,
+                        layout.close, layout.separator);
 
     const std::string r{root};
     const std::string book_link = source == 6 || source == 8 ? "./" : book_path(source, book.id);

@@ -25,7 +25,9 @@ BookFormats BookFormats::of(const ShelfBook& book) {
     return f;
 }
 
-int JobChapters::count() const { return static_cast<int>(job_.request().chapters.size()); }
+int JobChapters::count() const {
+    return static_cast<int>(job_.request().chapters.size());
+}
 
 std::string JobChapters::name(int number) const {
     return job_.request().chapters[static_cast<std::size_t>(number - 1)].name;
@@ -41,7 +43,9 @@ bool JobChapters::read(int number, BookChapter& chapter) {
 ShelfChapters::ShelfChapters(const Shelf& shelf, std::int64_t book)
     : shelf_(shelf), book_(book), chapters_(shelf.chapters(book)) {}
 
-int ShelfChapters::count() const { return static_cast<int>(chapters_.size()); }
+int ShelfChapters::count() const {
+    return static_cast<int>(chapters_.size());
+}
 
 std::string ShelfChapters::name(int number) const {
     return chapters_[static_cast<std::size_t>(number - 1)].entry.name;
@@ -76,7 +80,8 @@ BookFilesResult write_book_files(const std::string& base_folder, const BookInfo&
     }
     if (formats.txt) {
         const std::string path = book_file_path(base_folder, info.title, info.author, ".txt");
-        const WriteResult written = write_text_book(path, info, chapters, formats.encoding, converter);
+        const WriteResult written =
+            write_text_book(path, info, chapters, formats.encoding, converter);
         if (!written.ok) {
             result.error = written.error;
             return result;

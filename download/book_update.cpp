@@ -74,17 +74,17 @@ UpdateReport update_book(Shelf& shelf, const SourceTable& sources, const ShelfBo
         // The new texts go to the shelf in one transaction; then the files can go.
         int n = 0;
         int stored = 0;
-        const bool ok = shelf.store_texts(book.id, [&](std::string& link, std::string& text,
-                                                      bool&) {
-            while (++n <= summary.total) {
-                if (file_exists(job.chapter_file(n)) && read_file(job.chapter_file(n), text)) {
-                    link = missing[static_cast<std::size_t>(n - 1)].link;
-                    ++stored;
-                    return true;
+        const bool ok =
+            shelf.store_texts(book.id, [&](std::string& link, std::string& text, bool&) {
+                while (++n <= summary.total) {
+                    if (file_exists(job.chapter_file(n)) && read_file(job.chapter_file(n), text)) {
+                        link = missing[static_cast<std::size_t>(n - 1)].link;
+                        ++stored;
+                        return true;
+                    }
                 }
-            }
-            return false;
-        });
+                return false;
+            });
         if (!ok) {
             report.error = gbk("无法写入书架：") + utf8_to_text(shelf.last_error());
             return report;

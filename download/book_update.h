@@ -19,8 +19,8 @@ struct UpdateReport {
     std::string author; ///< GBK
     /// ok, or why the book could not be checked (its site failed, its page changed).
     Outcome outcome;
-    int new_chapters = 0;    ///< chapters new in the list and downloaded now
-    int failed_chapters = 0; ///< new chapters that could not be downloaded this time
+    int new_chapters = 0;           ///< chapters new in the list and downloaded now
+    int failed_chapters = 0;        ///< new chapters that could not be downloaded this time
     std::vector<std::string> files; ///< GBK book files written again
     std::string error;              ///< GBK: something on this machine failed
     bool checked() const { return outcome.ok() && error.empty(); }

@@ -35,7 +35,7 @@ struct BookInfo {
     std::string author;
     /// Stays the same for the same book on the same source: source id and book link.
     std::string identifier;
-    std::string cover;   ///< the cover picture's bytes; empty: none
+    std::string cover; ///< the cover picture's bytes; empty: none
     std::time_t modified = 0;
 };
 

@@ -340,8 +340,14 @@ std::string DownloadJob::chapter_file(int number) const {
                : s.chapter_paths[static_cast<std::size_t>(number - 1)];
 }
 
-const DownloadRequest& DownloadJob::request() const { return shared_->request; }
-std::string DownloadJob::download_folder() const { return shared_->folder; }
-std::string DownloadJob::book_file() const { return shared_->book_path; }
+const DownloadRequest& DownloadJob::request() const {
+    return shared_->request;
+}
+std::string DownloadJob::download_folder() const {
+    return shared_->folder;
+}
+std::string DownloadJob::book_file() const {
+    return shared_->book_path;
+}
 
 } // namespace tovani

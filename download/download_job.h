@@ -37,7 +37,7 @@ struct DownloadRequest {
     std::string book_name;   ///< GBK
     std::string book_author; ///< GBK
     std::vector<ChapterEntry> chapters;
-    int thread_count = 15;   ///< workers; the site's limit of requests in flight applies too
+    int thread_count = 15; ///< workers; the site's limit of requests in flight applies too
     /// Folder that holds "小说下载" (GBK path ending in "/"); empty means the desktop folder.
     std::string base_folder;
     RetryPolicy retry;
@@ -61,7 +61,7 @@ struct DownloadProgress {
 struct DownloadSummary {
     int total = 0;
     int downloaded = 0;
-    int skipped = 0; ///< already complete from an earlier run
+    int skipped = 0;                  ///< already complete from an earlier run
     std::vector<ChapterEntry> failed; ///< tried and failed, in chapter order
     /// The site kept refusing and the download stopped early; these chapters were not tried.
     bool stopped_by_site = false;
@@ -76,9 +76,9 @@ struct DownloadSummary {
 
 enum class StartStatus {
     started,
-    no_chapters,   ///< "未找到章节信息！": nothing was written or posted
-    pool_busy,     ///< the pool did not start (another download is running)
-    write_failed,  ///< the book's folder or progress file could not be written
+    no_chapters,  ///< "未找到章节信息！": nothing was written or posted
+    pool_busy,    ///< the pool did not start (another download is running)
+    write_failed, ///< the book's folder or progress file could not be written
 };
 
 struct MergeResult {

@@ -93,8 +93,9 @@ std::string xhtml_head(const std::string& title) {
            "<html xmlns=\"http://www.w3.org/1999/xhtml\" "
            "xmlns:epub=\"http://www.idpf.org/2007/ops\" xml:lang=\"zh\" lang=\"zh\">\n"
            "<head>\n<meta charset=\"UTF-8\"/>\n<title>" +
-           title + "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\"/>\n"
-                   "</head>\n";
+           title +
+           "</title>\n<link rel=\"stylesheet\" type=\"text/css\" href=\"style.css\"/>\n"
+           "</head>\n";
 }
 
 // Appends `text` escaped as xml_escape does. Runs of characters that need nothing (nearly all
@@ -104,9 +105,7 @@ void append_xml_escaped(std::string& out, std::string_view text) {
     const std::size_t n = text.size();
     std::size_t run = 0; // start of the characters not yet appended
     std::size_t i = 0;
-    auto flush = [&](std::size_t to) {
-        out.append(text.data() + run, to - run);
-    };
+    auto flush = [&](std::size_t to) { out.append(text.data() + run, to - run); };
     while (i < n) {
         const unsigned char b = p[i];
         if (b >= 0x20 && b < 0x80) {
@@ -163,8 +162,8 @@ void append_paragraphs(std::string& out, std::string_view text) {
         begin = end + 1;
         for (bool trimmed = true; trimmed && !line.empty();) {
             trimmed = false;
-            for (std::string_view blank : {std::string_view(" "), std::string_view("\t"),
-                                           ideographic_space}) {
+            for (std::string_view blank :
+                 {std::string_view(" "), std::string_view("\t"), ideographic_space}) {
                 if (line.starts_with(blank)) {
                     line.remove_prefix(blank.size());
                     trimmed = true;
@@ -198,11 +197,11 @@ void append_paragraphs(std::string& out, std::string_view text) {
             if (b >= 0x40) {
                 continue; // letters and every byte of a multi-byte character
             }
-            const char* escaped = b == '&'    ? "&amp;"
-                                  : b == '<'  ? "&lt;"
-                                  : b == '>'  ? "&gt;"
-                                  : b == '"'  ? "&quot;"
-                                  : b == '\'' ? "&apos;"
+            const char* escaped = b == '&'                ? "&amp;"
+                                  : b == '<'              ? "&lt;"
+                                  : b == '>'              ? "&gt;"
+                                  : b == '"'              ? "&quot;"
+                                  : b == '\''             ? "&apos;"
                                   : b < 0x20 && b != '\t' ? ""
                                                           : nullptr;
             if (escaped != nullptr) {
@@ -257,8 +256,8 @@ zip_int64_t chapter_callback(void* user, void* data, zip_uint64_t len, zip_sourc
         }
         return 0;
     case ZIP_SOURCE_READ: {
-        const std::size_t n =
-            std::min<std::size_t>(static_cast<std::size_t>(len), entry->data.size() - entry->offset);
+        const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(len),
+                                                    entry->data.size() - entry->offset);
         std::memcpy(data, entry->data.data() + entry->offset, n);
         entry->offset += n;
         return static_cast<zip_int64_t>(n);
@@ -393,8 +392,8 @@ std::vector<std::string> paragraphs_of(std::string_view text) {
         std::string_view line = text.substr(begin, end - begin);
         for (bool trimmed = true; trimmed;) {
             trimmed = false;
-            for (std::string_view blank : {std::string_view(" "), std::string_view("\t"),
-                                           ideographic_space}) {
+            for (std::string_view blank :
+                 {std::string_view(" "), std::string_view("\t"), ideographic_space}) {
                 if (line.starts_with(blank)) {
                     line.remove_prefix(blank.size());
                     trimmed = true;
@@ -481,8 +480,7 @@ WriteResult write_epub_book(std::string_view path, const BookInfo& info, Chapter
         opf += std::string("    <item id=\"cover-image\" href=\"") + cover.file +
                "\" media-type=\"" + cover.media_type + "\" properties=\"cover-image\"/>\n";
     }
-    opf += manifest + "  </manifest>\n  <spine toc=\"ncx\">\n" + spine +
-           "  </spine>\n</package>\n";
+    opf += manifest + "  </manifest>\n  <spine toc=\"ncx\">\n" + spine + "  </spine>\n</package>\n";
     zip.add("OEBPS/content.opf", opf);
 
     zip.add("OEBPS/nav.xhtml",
@@ -492,9 +490,8 @@ WriteResult write_epub_book(std::string_view path, const BookInfo& info, Chapter
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<ncx xmlns=\"http://www.daisy.org/z3986/2005/ncx/\" version=\"2005-1\">\n"
             "  <head>\n    <meta name=\"dtb:uid\" content=\"" +
-                xml_escape(to_utf8(info.identifier)) +
-                "\"/>\n  </head>\n  <docTitle><text>" + title +
-                "</text></docTitle>\n  <navMap>\n" + nav_points + "  </navMap>\n</ncx>\n");
+                xml_escape(to_utf8(info.identifier)) + "\"/>\n  </head>\n  <docTitle><text>" +
+                title + "</text></docTitle>\n  <navMap>\n" + nav_points + "  </navMap>\n</ncx>\n");
 
     for (int n = 1; n <= count; ++n) {
         zip.add_chapter("OEBPS/" + chapter_file(n), chapters, converter, n);

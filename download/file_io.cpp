@@ -42,9 +42,9 @@ bool read_system_file(const std::string& path, std::string& bytes) {
         return errno == ENOENT;
     struct stat info {};
     // Read straight into the string: sized from fstat, grown if the file turns out longer.
-    std::size_t capacity =
-        ::fstat(fd, &info) == 0 && info.st_size > 0 ? static_cast<std::size_t>(info.st_size) + 1
-                                                   : 65536;
+    std::size_t capacity = ::fstat(fd, &info) == 0 && info.st_size > 0
+                               ? static_cast<std::size_t>(info.st_size) + 1
+                               : 65536;
     bytes.resize(capacity);
     std::size_t used = 0;
     bool ok = true;

@@ -32,7 +32,7 @@ enum class RequestVerdict {
 };
 
 struct BreakerPolicy {
-    int first_limit = 2; ///< requests in flight at the start, before the limit grows
+    int first_limit = 2;       ///< requests in flight at the start, before the limit grows
     int failures_to_trip = 20; ///< failures in a row, with no success between
     std::chrono::seconds longest_pause{120}; ///< a longer Retry-After is cut to this
 };
@@ -80,9 +80,9 @@ private:
     int limit_;
     bool slow_start_ = true; ///< doubling until the first refusal
     int in_flight_ = 0;
-    int successes_ = 0;        ///< since the limit last changed
-    int failures_in_row_ = 0;  ///< failures with no success between
-    std::uint64_t epoch_ = 0;  ///< raised each time the limit is lowered
+    int successes_ = 0;       ///< since the limit last changed
+    int failures_in_row_ = 0; ///< failures with no success between
+    std::uint64_t epoch_ = 0; ///< raised each time the limit is lowered
     Clock::time_point next_start_{};
     Clock::time_point paused_until_{};
     bool tripped_ = false;

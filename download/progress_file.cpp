@@ -54,7 +54,6 @@ const std::string& chapter_links_section() {
     return name;
 }
 
-
 bool ProgressFile::load(std::string_view path) {
     std::string bytes;
     const bool ok = read_file(path, bytes);

@@ -171,7 +171,9 @@ std::string Shelf::default_path() {
 
 Shelf::Shelf(sqlite3* db) : db_(db) {}
 
-Shelf::~Shelf() { sqlite3_close_v2(db_); }
+Shelf::~Shelf() {
+    sqlite3_close_v2(db_);
+}
 
 std::unique_ptr<Shelf> Shelf::open(const std::string& utf8_path, std::string* error) {
     std::error_code ec;
@@ -252,8 +254,8 @@ std::optional<ShelfBook> Shelf::find(int source, std::string_view link) const {
 
 std::optional<ShelfBook> Shelf::find(std::int64_t id) const {
     std::lock_guard lock(mutex_);
-    Statement s(db_, (std::string("SELECT ") + book_columns + " FROM books b WHERE b.id = ?1")
-                         .c_str());
+    Statement s(db_,
+                (std::string("SELECT ") + book_columns + " FROM books b WHERE b.id = ?1").c_str());
     s.bind(1, id);
     if (s.step() != SQLITE_ROW) {
         return std::nullopt;
@@ -299,7 +301,8 @@ std::int64_t Shelf::save_book(const ShelfBook& book, const std::vector<ChapterEn
     const std::int64_t book_id = id.integer(0);
     Statement clear(db_, "DELETE FROM chapters WHERE book = ?1");
     clear.bind(1, book_id);
-    Statement insert(db_, "INSERT INTO chapters(book, position, name, link) VALUES(?1, ?2, ?3, ?4)");
+    Statement insert(db_,
+                     "INSERT INTO chapters(book, position, name, link) VALUES(?1, ?2, ?3, ?4)");
     if (!clear.run() || !insert.ok()) {
         error_ = sqlite3_errmsg(db_);
         return 0;
@@ -324,7 +327,8 @@ std::vector<Shelf::Chapter> Shelf::chapters(std::int64_t book) const {
                         FROM chapters c WHERE c.book = ?1 ORDER BY c.position)");
     s.bind(1, book);
     while (s.step() == SQLITE_ROW) {
-        out.push_back({{static_cast<int>(s.integer(0)), s.bytes(1), s.bytes(2)}, s.integer(3) != 0});
+        out.push_back(
+            {{static_cast<int>(s.integer(0)), s.bytes(1), s.bytes(2)}, s.integer(3) != 0});
     }
     return out;
 }

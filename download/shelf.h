@@ -32,8 +32,8 @@ struct ShelfBook {
     std::string link;
     std::string name;
     std::string author;
-    std::string base_folder; ///< folder holding "小说下载"; "" means the desktop
-    std::string formats;     ///< "txt", "epub", "txt,epub", or "" when only chapter files
+    std::string base_folder;      ///< folder holding "小说下载"; "" means the desktop
+    std::string formats;          ///< "txt", "epub", "txt,epub", or "" when only chapter files
     std::string encoding = "gbk"; ///< of the text book: "gbk" or "utf-8"
     std::string convert;          ///< "", "t2s" or "s2t"
     std::string cover;            ///< the cover picture's bytes, for the EPUB

@@ -14,19 +14,37 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 22> charsets = {
-    "",           "UTF-8",      "GBK",       "gb2312",         "GB18030",     "BIG5",
-    "BIG5-HKSCS", "ISO-2022-CN-EXT", "ISO-2022-CN", "ISO-2022-JP", "ISO-2022-JP-3", "ISO-2022-KR",
-    "UTF-7",      "UTF-16",     "UTF-16LE",  "UTF-32",         "SHIFT_JIS",   "EUC-JP",
-    "EUC-KR",     "ISO-8859-1", "windows-1252", "no-such-charset"};
+constexpr std::array<std::string_view, 22> charsets = {"",
+                                                       "UTF-8",
+                                                       "GBK",
+                                                       "gb2312",
+                                                       "GB18030",
+                                                       "BIG5",
+                                                       "BIG5-HKSCS",
+                                                       "ISO-2022-CN-EXT",
+                                                       "ISO-2022-CN",
+                                                       "ISO-2022-JP",
+                                                       "ISO-2022-JP-3",
+                                                       "ISO-2022-KR",
+                                                       "UTF-7",
+                                                       "UTF-16",
+                                                       "UTF-16LE",
+                                                       "UTF-32",
+                                                       "SHIFT_JIS",
+                                                       "EUC-JP",
+                                                       "EUC-KR",
+                                                       "ISO-8859-1",
+                                                       "windows-1252",
+                                                       "no-such-charset"};
 
 // As the charset converted to: an empty name there means GBK.
-bool names_utf8(std::string_view to_charset) { return to_charset == "UTF-8"; }
+bool names_utf8(std::string_view to_charset) {
+    return to_charset == "UTF-8";
+}
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tovani;
     if (size < 3) {
         return 0;

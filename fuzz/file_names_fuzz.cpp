@@ -13,8 +13,7 @@
 #include "fuzz/fuzz_support.h"
 #include "text/encoding.h"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tovani;
     if (size < 1) {
         return 0;

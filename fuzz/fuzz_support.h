@@ -11,8 +11,7 @@
 
 namespace tovani::fuzz {
 
-[[noreturn]] inline void fail(const char* what, const char* file, int line)
-{
+[[noreturn]] inline void fail(const char* what, const char* file, int line) {
     std::fprintf(stderr, "%s:%d: check failed: %s\n", file, line, what);
     std::abort();
 }
@@ -26,8 +25,7 @@ namespace tovani::fuzz {
 
 /// True when `text` is well-formed UTF-8: shortest forms only, no surrogates, nothing past
 /// U+10FFFF.
-inline bool is_valid_utf8(std::string_view text)
-{
+inline bool is_valid_utf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {
         const auto c = static_cast<unsigned char>(text[i]);
@@ -68,8 +66,7 @@ inline bool is_valid_utf8(std::string_view text)
 }
 
 /// `data` cut at every `separator`; the seeds in the corpus use the same separator.
-inline std::vector<std::string_view> split(std::string_view data, std::string_view separator)
-{
+inline std::vector<std::string_view> split(std::string_view data, std::string_view separator) {
     std::vector<std::string_view> pieces;
     for (;;) {
         const std::size_t at = data.find(separator);

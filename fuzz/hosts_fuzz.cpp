@@ -18,8 +18,7 @@
 
 namespace {
 
-std::string lower(std::string_view text)
-{
+std::string lower(std::string_view text) {
     std::string out(text);
     for (char& c : out) {
         if (c >= 'A' && c <= 'Z') {
@@ -30,8 +29,7 @@ std::string lower(std::string_view text)
 }
 
 // A scratch configuration folder of this process: <tmp>/tovani/sites.ini is rewritten per input.
-const std::string& config_home()
-{
+const std::string& config_home() {
     static const std::string folder = [] {
         char name[] = "/tmp/tovani-fuzz-hosts-XXXXXX";
         const char* made = mkdtemp(name);
@@ -44,8 +42,7 @@ const std::string& config_home()
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tovani;
     const auto pieces = fuzz::split(std::string_view(reinterpret_cast<const char*>(data), size),
                                     fuzz::piece_separator);
@@ -60,7 +57,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
 
     {
-        std::ofstream sites(config_home() + "/tovani/sites.ini", std::ios::binary | std::ios::trunc);
+        std::ofstream sites(config_home() + "/tovani/sites.ini",
+                            std::ios::binary | std::ios::trunc);
         if (pieces.size() > 1) {
             sites << pieces[1];
         }

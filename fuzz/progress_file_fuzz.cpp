@@ -12,12 +12,13 @@
 
 namespace {
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
 
 // A value that reads back unchanged: one line, no surrounding blanks, no enclosing quotes,
 // within the length a profile value keeps.
-bool reads_back_unchanged(std::string_view value)
-{
+bool reads_back_unchanged(std::string_view value) {
     if (value.size() > tovani::profile_value_limit ||
         value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos) {
         return false;
@@ -31,14 +32,14 @@ bool reads_back_unchanged(std::string_view value)
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tovani;
     const auto pieces = fuzz::split(std::string_view(reinterpret_cast<const char*>(data), size),
                                     fuzz::piece_separator);
     const std::string_view file_text = pieces[0];
     const std::string_view name = pieces.size() > 1 ? pieces[1] : std::string_view("第1章");
-    const std::string_view link = pieces.size() > 2 ? pieces[2] : std::string_view("http://a/1.html");
+    const std::string_view link =
+        pieces.size() > 2 ? pieces[2] : std::string_view("http://a/1.html");
     const int number = pieces.size() > 3 ? static_cast<int>(pieces[3].size()) : 1;
 
     ProgressFile file;

@@ -15,8 +15,7 @@
 
 namespace {
 
-const std::string& book_page()
-{
+const std::string& book_page() {
     static const std::string page = tovani::gbk(
         "<html><head><title>星河渡舟_青衫客_书源</title></head><body><div id=\"list\"><dl>"
         "<dt>最新章节</dt><dd><a href=\"/book/1/2.html\">第2章</a></dd>"
@@ -25,18 +24,16 @@ const std::string& book_page()
     return page;
 }
 
-const std::string& chapter_page()
-{
-    static const std::string page = tovani::gbk(
-        "<html><body><div id=\"content\">&nbsp;&nbsp;&nbsp;&nbsp;第一段。<br /><br />"
-        "&nbsp;&nbsp;&nbsp;&nbsp;第二段&amp;。</div></body></html>");
+const std::string& chapter_page() {
+    static const std::string page =
+        tovani::gbk("<html><body><div id=\"content\">&nbsp;&nbsp;&nbsp;&nbsp;第一段。<br /><br />"
+                    "&nbsp;&nbsp;&nbsp;&nbsp;第二段&amp;。</div></body></html>");
     return page;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace tovani;
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const RuleParse parse = parse_rule(text, "fuzz.toml");
@@ -51,7 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     BookSource source;
     source.rule = *parse.rule;
     source.host = "127.0.0.1:1";
-    const ChapterListResult list = parse_chapter_list(source, "http://127.0.0.1:1/book/1/", book_page());
+    const ChapterListResult list =
+        parse_chapter_list(source, "http://127.0.0.1:1/book/1/", book_page());
     for (std::size_t i = 0; i < list.chapters.size(); ++i) {
         FUZZ_CHECK(list.chapters[i].number == static_cast<int>(i) + 1);
     }

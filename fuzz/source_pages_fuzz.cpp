@@ -22,16 +22,14 @@ namespace {
 
 using namespace tovani;
 
-const std::vector<BookSource>& sources()
-{
+const std::vector<BookSource>& sources() {
     static const std::vector<BookSource> all = builtin_sources();
     return all;
 }
 
 } // namespace
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
-{
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1 || sources().empty()) {
         return 0;
     }

@@ -289,8 +289,7 @@ FetchReport CurlCall::report(CURLcode result) const {
         curl_easy_getinfo(handle_, CURLINFO_OS_ERRNO, &os_error) == CURLE_OK && os_error != 0)
         r.reason = std::strerror(static_cast<int>(os_error));
     else if (r.failure == FetchFailure::too_large)
-        r.reason = "the page is larger than " +
-                   std::to_string(transfer_.max_body >> 20) + " MiB";
+        r.reason = "the page is larger than " + std::to_string(transfer_.max_body >> 20) + " MiB";
     else if (error_text_[0] != '\0')
         r.reason = error_text_;
     else

@@ -34,7 +34,7 @@ std::size_t utf8_char_length(unsigned char lead) {
 } // namespace
 
 struct RegexObject::State {
-    std::string pattern;  // GBK, after quote-token expansion
+    std::string pattern; // GBK, after quote-token expansion
     pcre2_code* code = nullptr;
     bool matched = false; // the last create compiled and ran
     bool global = true;
@@ -74,8 +74,8 @@ struct RegexObject::State {
     std::string text_of(const std::size_t* pair) const {
         if (pair[1] <= pair[0])
             return {};
-        return convert_charset(
-            std::string_view(subject_utf8).substr(pair[0], pair[1] - pair[0]), "UTF-8", "GBK");
+        return convert_charset(std::string_view(subject_utf8).substr(pair[0], pair[1] - pair[0]),
+                               "UTF-8", "GBK");
     }
 
     int gbk_position(std::size_t utf8_offset) const {
@@ -107,9 +107,10 @@ struct RegexObject::State {
         std::size_t offset = 0;
         while (offset <= length) {
             int rc = pcre2_match(code, subj, length, offset, PCRE2_NO_UTF_CHECK, data, context);
-            if (rc == PCRE2_ERROR_JIT_STACKLIMIT) // very deep backtracking: the interpreter may cope
-                rc = pcre2_match(code, subj, length, offset, PCRE2_NO_UTF_CHECK | PCRE2_NO_JIT, data,
-                                 context);
+            if (rc ==
+                PCRE2_ERROR_JIT_STACKLIMIT) // very deep backtracking: the interpreter may cope
+                rc = pcre2_match(code, subj, length, offset, PCRE2_NO_UTF_CHECK | PCRE2_NO_JIT,
+                                 data, context);
             if (rc < 0) {
                 // No further match ends the run; anything else (a match, depth or heap limit)
                 // means the matches found so far are not all there are.
@@ -223,7 +224,9 @@ bool RegexObject::create(std::string_view pattern, std::string_view text, bool c
     return true;
 }
 
-bool RegexObject::limit_hit() const { return state_ && state_->limit_hit; }
+bool RegexObject::limit_hit() const {
+    return state_ && state_->limit_hit;
+}
 
 int RegexObject::match_count() const {
     return state_ && state_->matched ? static_cast<int>(state_->count) : 0;
@@ -244,9 +247,13 @@ std::string RegexObject::submatch_text(int index, int group, int* position) cons
     return pair ? state_->text_of(pair) : std::string();
 }
 
-int RegexObject::submatch_count() const { return match_count() > 0 ? state_->groups : 0; }
+int RegexObject::submatch_count() const {
+    return match_count() > 0 ? state_->groups : 0;
+}
 
-std::string RegexObject::current_pattern() const { return state_ ? state_->pattern : std::string(); }
+std::string RegexObject::current_pattern() const {
+    return state_ ? state_->pattern : std::string();
+}
 
 std::string RegexObject::replace(std::string_view replacement) const {
     if (!state_ || !state_->matched)

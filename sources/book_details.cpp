@@ -46,8 +46,8 @@ BookDetails from_table(const DetailsRule& rule, std::string_view page, const Sea
 
 // The texts shown to the reader carry no HTML references; the cover address is used as it is.
 void decode_texts(BookDetails& d) {
-    for (std::string* text : {&d.author, &d.title, &d.update_time, &d.status, &d.latest_chapter,
-                              &d.description}) {
+    for (std::string* text :
+         {&d.author, &d.title, &d.update_time, &d.status, &d.latest_chapter, &d.description}) {
         *text = decode_html_entities(*text);
     }
 }
@@ -63,8 +63,8 @@ DetailsOutcome parse_book_details(const SourceRule& rule, const SearchHit& hit,
         return out;
     }
     const std::string page = page_text(body, d.decode);
-    BookDetails details = d.kind == DetailsKind::table ? from_table(d, page, hit)
-                                                       : from_meta_tags(d, page);
+    BookDetails details =
+        d.kind == DetailsKind::table ? from_table(d, page, hit) : from_meta_tags(d, page);
     decode_texts(details);
     // Nothing of the book on its page: a bot check is told apart; an empty window still opens
     // for a page of another layout, as it always has.

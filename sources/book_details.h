@@ -22,9 +22,9 @@ struct BookDetails {
 };
 
 struct DetailsOutcome {
-    Outcome outcome; ///< ok, or why the book page could not be read
+    Outcome outcome;                    ///< ok, or why the book page could not be read
     std::optional<BookDetails> details; ///< set when the details window should open
-    bool refused = false; ///< the source shows no details ("暂不支持！")
+    bool refused = false;               ///< the source shows no details ("暂不支持！")
 };
 
 /// Requests the details of the book in `hit` (a row of the result list). Every field is

@@ -4,8 +4,7 @@ namespace tovani {
 namespace {
 
 FetchedPage from_report(std::string body, const FetchReport& report) {
-    return {std::move(body), report.http_status, report.failure, report.reason,
-            report.retry_after};
+    return {std::move(body), report.http_status, report.failure, report.reason, report.retry_after};
 }
 
 } // namespace

@@ -56,7 +56,8 @@ struct FetchedPage {
 
 /// How the adapters reach the sites. Tests replace these with fixtures.
 struct Fetchers {
-    using Fetch = std::function<FetchedPage(const std::string& url, std::chrono::milliseconds timeout)>;
+    using Fetch =
+        std::function<FetchedPage(const std::string& url, std::chrono::milliseconds timeout)>;
     /// GET with every default of fetch_page, bounded by `timeout` for the whole page.
     Fetch page;
     /// GET with fetch_page_winhttp; the raw body delivered in body_out.

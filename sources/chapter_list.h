@@ -33,5 +33,4 @@ ChapterListResult list_chapters(const BookSource& source, std::string_view book_
 ChapterListResult parse_chapter_list(const BookSource& source, std::string_view book_link,
                                      std::string_view body);
 
-
 } // namespace tovani

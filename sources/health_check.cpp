@@ -17,8 +17,7 @@ std::chrono::milliseconds since(Clock::time_point start) {
 }
 
 // Times `run`, which fills the step's outcome; the step passes when that is ok.
-template <typename Run>
-void timed(HealthStep& step, Run run) {
+template <typename Run> void timed(HealthStep& step, Run run) {
     const auto start = Clock::now();
     run(step.outcome);
     step.elapsed = since(start);
@@ -35,7 +34,8 @@ HealthReport check_source_health(const BookSource& source, const std::string& ke
     r.keyword = keyword.empty() ? source.rule.probe_keyword : keyword;
     if (r.keyword.empty()) {
         r.search.state = StepState::failed;
-        r.search.outcome = {OutcomeKind::no_match, 0, gbk("规则没有 probe_keyword，请用 --keyword")};
+        r.search.outcome = {OutcomeKind::no_match, 0,
+                            gbk("规则没有 probe_keyword，请用 --keyword")};
         return r;
     }
     SearchHit first;

@@ -155,7 +155,8 @@ std::string unmask(std::string_view text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         std::size_t length = 1;
-        const char32_t c = static_cast<unsigned char>(text[i]) >= 0xF0 ? sequence_at(text, i, length) : 0;
+        const char32_t c =
+            static_cast<unsigned char>(text[i]) >= 0xF0 ? sequence_at(text, i, length) : 0;
         if (const char32_t original = original_of(c); original != 0) {
             append_utf8(out, original);
         } else {
@@ -168,8 +169,8 @@ std::string unmask(std::string_view text) {
 
 // Words a page shows when it is a bot check rather than the page asked for (UTF-8).
 const std::initializer_list<const char*> default_challenge_markers{
-    "安全验证", "人机验证", "验证您的浏览器", "正在验证", "captcha", "challenge",
-    "Just a moment", "cf-chl", "Attention Required"};
+    "安全验证",  "人机验证",      "验证您的浏览器", "正在验证",          "captcha",
+    "challenge", "Just a moment", "cf-chl",         "Attention Required"};
 
 // Reads the keys of one table, remembering which were asked for, so that the rest can be
 // reported as unknown (a typo) once the table has been read.
@@ -331,8 +332,8 @@ public:
     }
 
     // Pairs of strings: what is replaced and by what.
-    std::optional<std::vector<std::pair<std::string, std::string>>> replacements(
-        std::string_view key) {
+    std::optional<std::vector<std::pair<std::string, std::string>>>
+    replacements(std::string_view key) {
         const toml::node* node = take(key, Need::optional);
         if (!node) {
             return std::vector<std::pair<std::string, std::string>>{};
@@ -341,8 +342,7 @@ public:
         std::vector<std::pair<std::string, std::string>> out;
         for (std::size_t i = 0; array && i < array->size(); ++i) {
             const toml::array* pair = (*array)[i].as_array();
-            if (!pair || pair->size() != 2 || !(*pair)[0].is_string() ||
-                !(*pair)[1].is_string()) {
+            if (!pair || pair->size() != 2 || !(*pair)[0].is_string() || !(*pair)[1].is_string()) {
                 array = nullptr;
                 break;
             }
@@ -428,9 +428,9 @@ PageDecode decode_of(Reader& r) {
 
 PatternOptions options_of(Reader& r) {
     return r
-        .choice<PatternOptions>("options", Need::optional,
-                                {{"loose", PatternOptions::loose},
-                                 {"strict", PatternOptions::strict}})
+        .choice<PatternOptions>(
+            "options", Need::optional,
+            {{"loose", PatternOptions::loose}, {"strict", PatternOptions::strict}})
         .value_or(PatternOptions::loose);
 }
 
@@ -480,9 +480,9 @@ SearchRule read_search(Reader& r) {
     SearchRule s;
     s.path = r.gbk_text("path", Need::required).value_or("");
     s.tail = r.gbk_text("tail", Need::optional).value_or("");
-    s.keyword_utf8 = r.choice<bool>("keyword_charset", Need::optional,
-                                    {{"utf-8", true}, {"gbk", false}})
-                         .value_or(true);
+    s.keyword_utf8 =
+        r.choice<bool>("keyword_charset", Need::optional, {{"utf-8", true}, {"gbk", false}})
+            .value_or(true);
     s.keep_unreserved = r.boolean("keep_unreserved", Need::optional).value_or(true);
     s.winhttp = r.choice<bool>("fetcher", Need::optional, {{"page", false}, {"winhttp", true}})
                     .value_or(false);
@@ -532,13 +532,13 @@ void read_narrowing(Reader& parent, ChapterRule& c) {
         return;
     }
     Reader r = parent.sub(*table, "narrowing");
-    c.narrowing = r.choice<ChapterNarrowing>(
-                       "kind", Need::required,
-                       {{"none", ChapterNarrowing::none},
-                        {"after-before", ChapterNarrowing::after_before},
-                        {"between", ChapterNarrowing::between},
-                        {"volume-or-latest", ChapterNarrowing::volume_or_latest}})
-                      .value_or(ChapterNarrowing::none);
+    c.narrowing =
+        r.choice<ChapterNarrowing>("kind", Need::required,
+                                   {{"none", ChapterNarrowing::none},
+                                    {"after-before", ChapterNarrowing::after_before},
+                                    {"between", ChapterNarrowing::between},
+                                    {"volume-or-latest", ChapterNarrowing::volume_or_latest}})
+            .value_or(ChapterNarrowing::none);
     switch (c.narrowing) {
     case ChapterNarrowing::none:
         break;
@@ -590,7 +590,8 @@ TextRule read_text(Reader& r) {
     t.decode = decode_of(r);
     t.start = r.gbk_text("start", Need::required).value_or("");
     t.end = r.gbk_text("end", Need::required).value_or("");
-    t.replace = r.replacements("replace").value_or(std::vector<std::pair<std::string, std::string>>{});
+    t.replace =
+        r.replacements("replace").value_or(std::vector<std::pair<std::string, std::string>>{});
     t.ascii_markers = is_ascii(t.start) && is_ascii(t.end);
     for (const auto& [from, to] : t.replace) {
         t.ascii_markers = t.ascii_markers && is_ascii(from) && is_ascii(to);
@@ -624,8 +625,8 @@ DetailsRule read_details(Reader& r) {
             m.emplace(r.sub(*meta, "meta"));
         }
         for (const auto& [fact, property] : facts) {
-            d.meta_properties.push_back(
-                m ? m->gbk_text(fact, Need::optional).value_or(property) : property);
+            d.meta_properties.push_back(m ? m->gbk_text(fact, Need::optional).value_or(property)
+                                          : property);
         }
         if (m) {
             m->finish();
@@ -687,8 +688,8 @@ RuleParse parse_rule(std::string_view toml_text, std::string_view origin) {
     if (r.has("name") && rule.name.empty()) {
         r.problem_at(*r.take("name", Need::required), "name", "must not be empty");
     }
-    rule.https =
-        r.choice<bool>("scheme", Need::required, {{"http", false}, {"https", true}}).value_or(false);
+    rule.https = r.choice<bool>("scheme", Need::required, {{"http", false}, {"https", true}})
+                     .value_or(false);
     rule.host = r.utf8("host", Need::optional).value_or("");
     rule.probe_keyword = r.utf8("probe_keyword", Need::optional).value_or("");
     if (auto markers = r.gbk_list("challenge_markers", Need::optional)) {

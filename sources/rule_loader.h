@@ -24,7 +24,7 @@ struct RuleProblem {
 };
 
 struct RuleParse {
-    std::optional<SourceRule> rule;    ///< set only when there is no problem
+    std::optional<SourceRule> rule; ///< set only when there is no problem
     std::vector<RuleProblem> problems;
 };
 

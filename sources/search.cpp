@@ -55,7 +55,8 @@ PatternRun read_rows(const SearchRule& rule, std::string_view area, const LinkBa
     case SearchShape::one_per_match:
         for (int i = 1; i <= count; ++i) {
             append(out, read_field(rule.name, names, i, bases),
-                   read_field(rule.author, names, i, bases), read_field(rule.link, names, i, bases));
+                   read_field(rule.author, names, i, bases),
+                   read_field(rule.link, names, i, bases));
         }
         return run;
     case SearchShape::paired_matches:
@@ -92,8 +93,8 @@ std::string results_area(const SearchRule& rule, const std::string& page) {
 // number of them. A later page that cannot be fetched or read ends the search quietly with
 // the rows so far.
 void follow_pager(const BookSource& source, const PagerRule& pager, std::string_view keyword,
-                  const std::string& encoded, const std::string& first_page, const Fetchers& fetchers,
-                  SearchOutcome& out) {
+                  const std::string& encoded, const std::string& first_page,
+                  const Fetchers& fetchers, SearchOutcome& out) {
     const SearchRule& rule = source.rule.search;
     const std::string pager_text = text_between(first_page, pager.area.first, pager.area.second);
     if (pager_text.empty()) {

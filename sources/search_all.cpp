@@ -26,11 +26,12 @@ int rank(const SearchHit& hit, std::string_view keyword) {
 
 Fetchers::Fetch bounded(Fetchers::Fetch fetch, Clock::time_point deadline) {
     return [fetch = std::move(fetch), deadline](const std::string& url,
-                                                 std::chrono::milliseconds timeout) {
+                                                std::chrono::milliseconds timeout) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
-            return FetchedPage{{}, 0, FetchFailure::timed_out, "the search's time limit passed", {}};
+            return FetchedPage{
+                {}, 0, FetchFailure::timed_out, "the search's time limit passed", {}};
         }
         return fetch(url, timeout.count() > 0 ? std::min(timeout, left) : left);
     };
@@ -58,8 +59,8 @@ AllSearchOutcome search_all_sources(const std::vector<const BookSource*>& source
                 SourceSearch& slot = out.per_source[i];
                 slot.source = sources[i]->id();
                 slot.result = search_source(*sources[i], keyword, limited);
-                slot.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
-                    Clock::now() - started);
+                slot.elapsed =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
             });
         }
     }

@@ -42,8 +42,8 @@ struct FieldRule {
     /// (a fact the rule does not name).
     int group = 1;
     std::optional<std::pair<std::string, std::string>> between; ///< text_between these markers
-    std::string before; ///< text before the first occurrence, when set
-    std::string after;  ///< text after the last occurrence, when set
+    std::string before;              ///< text before the first occurrence, when set
+    std::string after;               ///< text after the last occurrence, when set
     std::vector<std::string> remove; ///< every occurrence removed, in this order
     /// When the text holds `repair_when`, it is cut before the first `repair_before`: the greedy
     /// groups of a line with several entries ran across them.
@@ -77,8 +77,8 @@ struct PagerRule {
 };
 
 struct SearchRule {
-    std::string path; ///< after site_root, before the keyword
-    std::string tail; ///< after the keyword
+    std::string path;            ///< after site_root, before the keyword
+    std::string tail;            ///< after the keyword
     bool keyword_utf8 = true;    ///< encode the UTF-8 form of the keyword (else GBK)
     bool keep_unreserved = true; ///< letters, digits and "-_.~" stay as they are
     bool winhttp = false;        ///< fetched with the second fetcher, raw body
@@ -176,18 +176,18 @@ struct DetailsRule {
 
 /// How hard a download may press on the site.
 struct Politeness {
-    int max_connections = 8;                ///< requests in flight to the site at most
-    std::chrono::milliseconds min_interval{0}; ///< between the starts of two requests
+    int max_connections = 8;                       ///< requests in flight to the site at most
+    std::chrono::milliseconds min_interval{0};     ///< between the starts of two requests
     std::chrono::milliseconds page_timeout{60000}; ///< for the whole of one page
 
     bool operator==(const Politeness&) const = default;
 };
 
 struct SourceRule {
-    int id = 0;          ///< 1..max_source_id
-    std::string name;    ///< UTF-8
-    bool https = false;  ///< the scheme of site_root
-    std::string host;    ///< default "host" or "host:port"; configuration may replace it
+    int id = 0;                ///< 1..max_source_id
+    std::string name;          ///< UTF-8
+    bool https = false;        ///< the scheme of site_root
+    std::string host;          ///< default "host" or "host:port"; configuration may replace it
     std::string probe_keyword; ///< UTF-8, searched by the health check
     /// Words of a bot check or challenge page, GBK: a small page with one of them and without
     /// the rule's markers is a refusal, not a changed layout.

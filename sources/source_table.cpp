@@ -45,8 +45,8 @@ std::string trim(std::string_view s) {
 }
 
 bool is_host_char(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.';
 }
 
 bool valid_port(std::string_view p) {
@@ -286,8 +286,7 @@ SourceTable load_source_table(const Getenv& getenv) {
         if (from_env && *from_env) {
             set_host(s, trim(from_env), "environment " + var);
         } else if (const auto it = ini.hosts.find(id); it != ini.hosts.end()) {
-            set_host(s, it->second,
-                     "sites file " + ini_path + " [hosts] " + std::to_string(id));
+            set_host(s, it->second, "sites file " + ini_path + " [hosts] " + std::to_string(id));
         } else if (s.is_builtin() && *build_hosts[id - 1] != '\0' &&
                    s.rule_origin.starts_with("built-in")) {
             set_host(s, build_hosts[id - 1], "build default");

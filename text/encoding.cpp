@@ -92,10 +92,9 @@ void build_decoder(GbkTables& t) {
         }
     }
     for (std::uint32_t linear = 0; linear < four_byte_bmp_slots; ++linear) {
-        const char in[4] = {static_cast<char>(0x81 + linear / 12600),
-                            static_cast<char>(0x30 + linear / 1260 % 10),
-                            static_cast<char>(0x81 + linear / 10 % 126),
-                            static_cast<char>(0x30 + linear % 10)};
+        const char in[4] = {
+            static_cast<char>(0x81 + linear / 12600), static_cast<char>(0x30 + linear / 1260 % 10),
+            static_cast<char>(0x81 + linear / 10 % 126), static_cast<char>(0x30 + linear % 10)};
         std::size_t n = sizeof out;
         if (cd.convert_all(in, 4, out, n) && n == 4) {
             const char32_t cp = read_utf32le(out);
@@ -115,8 +114,8 @@ void build_encoder(GbkTables& t) {
         for (char32_t cp = 0x80; cp <= 0xFFFF; ++cp) {
             if (cp >= 0xD800 && cp <= 0xDFFF)
                 continue;
-            const char in[4] = {static_cast<char>(cp & 0xFF), static_cast<char>(cp >> 8 & 0xFF),
-                                0, 0};
+            const char in[4] = {static_cast<char>(cp & 0xFF), static_cast<char>(cp >> 8 & 0xFF), 0,
+                                0};
             std::size_t n = sizeof out;
             if (!cd.convert_all(in, 4, out, n))
                 continue;
@@ -133,8 +132,8 @@ void build_encoder(GbkTables& t) {
         const char32_t cp = t.two_byte[slot];
         if (cp == 0)
             continue;
-        const auto code =
-            static_cast<std::uint16_t>((0x81 + slot / trail_span) << 8 | (0x40 + slot % trail_span));
+        const auto code = static_cast<std::uint16_t>((0x81 + slot / trail_span) << 8 |
+                                                     (0x40 + slot % trail_span));
         if (cp <= 0xFFFF) {
             if (t.encode[cp] == 0)
                 t.encode[cp] = code;
@@ -190,8 +189,8 @@ inline std::size_t decode_gbk_char(const GbkTables& t, const unsigned char* p, s
     }
     if (t1 >= 0x30 && t1 <= 0x39 && n >= 4 && p[2] >= 0x81 && p[2] <= 0xFE && p[3] >= 0x30 &&
         p[3] <= 0x39) {
-        const std::uint32_t linear = (((b - 0x81) * 10u + (t1 - 0x30)) * 126u + (p[2] - 0x81)) * 10u +
-                                     (p[3] - 0x30);
+        const std::uint32_t linear =
+            (((b - 0x81) * 10u + (t1 - 0x30)) * 126u + (p[2] - 0x81)) * 10u + (p[3] - 0x30);
         cp = replacement_char;
         if (linear < four_byte_bmp_slots) {
             if (t.four_byte[linear])
@@ -669,9 +668,13 @@ std::string utf16_to_code_page(std::string_view utf16, int code_page) {
     return out;
 }
 
-std::string to_utf16(std::string_view text) { return code_page_to_utf16(text, code_page_gbk); }
+std::string to_utf16(std::string_view text) {
+    return code_page_to_utf16(text, code_page_gbk);
+}
 
-std::string to_utf8(std::string_view text) { return gbk_to_utf8(cut_at_zero(text)); }
+std::string to_utf8(std::string_view text) {
+    return gbk_to_utf8(cut_at_zero(text));
+}
 
 std::string to_utf8_with_offsets(std::string_view gbk_bytes, std::vector<std::size_t>& offsets) {
     const GbkTables& t = gbk_decode_tables();
@@ -698,7 +701,9 @@ std::string utf16_to_text(std::string_view utf16) {
     return utf16_to_code_page(utf16, code_page_gbk);
 }
 
-std::string utf8_to_text(std::string_view utf8) { return utf8_to_gbk(cut_at_zero(utf8)); }
+std::string utf8_to_text(std::string_view utf8) {
+    return utf8_to_gbk(cut_at_zero(utf8));
+}
 
 std::string url_encode(std::string_view text, bool keep_unreserved, bool utf8) {
     text = cut_at_zero(text);

@@ -17,7 +17,8 @@ inline constexpr int code_page_gbk = 936;
 inline constexpr int code_page_utf8 = 65001;
 
 /// Bytes in `code_page` (936 or 65001) to UTF-16LE bytes ending in one zero unit.
-/// Empty input (up to its first zero byte) gives empty bytes; an unknown code page gives empty bytes.
+/// Empty input (up to its first zero byte) gives empty bytes; an unknown code page gives empty
+/// bytes.
 std::string code_page_to_utf16(std::string_view bytes, int code_page);
 
 /// UTF-16LE bytes (up to the first zero unit) to bytes in `code_page`, without terminator.
@@ -43,7 +44,9 @@ std::string utf8_to_text(std::string_view utf8);
 
 /// Short form of utf8_to_text for the program's own literals, which the sources hold as UTF-8:
 /// gbk("搜索不到！") is the GBK text shown to the user.
-inline std::string gbk(std::string_view utf8_literal) { return utf8_to_text(utf8_literal); }
+inline std::string gbk(std::string_view utf8_literal) {
+    return utf8_to_text(utf8_literal);
+}
 
 /// Percent-encodes a keyword: spaces become "+", unreserved bytes are kept when
 /// `keep_unreserved`, everything else becomes %XX. `utf8` encodes the UTF-8 form instead of GBK.

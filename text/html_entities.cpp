@@ -16,21 +16,21 @@ struct Entity {
 
 // Sorted by name for a binary search. The references novel sites write, and their neighbours.
 constexpr std::array<Entity, 60> named{{
-    {"AElig", 0xC6}, {"Aacute", 0xC1}, {"Eacute", 0xC9}, {"aacute", 0xE1},
-    {"acute", 0xB4}, {"agrave", 0xE0}, {"amp", 0x26}, {"apos", 0x27},
-    {"bdquo", 0x201E}, {"brvbar", 0xA6}, {"bull", 0x2022}, {"cent", 0xA2},
-    {"copy", 0xA9}, {"curren", 0xA4}, {"dagger", 0x2020}, {"deg", 0xB0},
-    {"divide", 0xF7}, {"eacute", 0xE9}, {"egrave", 0xE8}, {"emsp", 0x2003},
-    {"ensp", 0x2002}, {"euro", 0x20AC}, {"frac12", 0xBD}, {"frac14", 0xBC},
-    {"gt", 0x3E}, {"hearts", 0x2665}, {"hellip", 0x2026}, {"iexcl", 0xA1},
-    {"iquest", 0xBF}, {"laquo", 0xAB}, {"larr", 0x2190}, {"ldquo", 0x201C},
-    {"lsaquo", 0x2039}, {"lsquo", 0x2018}, {"lt", 0x3C}, {"mdash", 0x2014},
-    {"micro", 0xB5}, {"middot", 0xB7}, {"nbsp", 0x20}, {"ndash", 0x2013},
-    {"not", 0xAC}, {"para", 0xB6}, {"permil", 0x2030}, {"plusmn", 0xB1},
-    {"pound", 0xA3}, {"prime", 0x2032}, {"quot", 0x22}, {"raquo", 0xBB},
-    {"rarr", 0x2192}, {"rdquo", 0x201D}, {"reg", 0xAE}, {"rsaquo", 0x203A},
-    {"rsquo", 0x2019}, {"sbquo", 0x201A}, {"sect", 0xA7}, {"shy", 0xAD},
-    {"thinsp", 0x2009}, {"times", 0xD7}, {"trade", 0x2122}, {"yen", 0xA5},
+    {"AElig", 0xC6},    {"Aacute", 0xC1},   {"Eacute", 0xC9},   {"aacute", 0xE1},
+    {"acute", 0xB4},    {"agrave", 0xE0},   {"amp", 0x26},      {"apos", 0x27},
+    {"bdquo", 0x201E},  {"brvbar", 0xA6},   {"bull", 0x2022},   {"cent", 0xA2},
+    {"copy", 0xA9},     {"curren", 0xA4},   {"dagger", 0x2020}, {"deg", 0xB0},
+    {"divide", 0xF7},   {"eacute", 0xE9},   {"egrave", 0xE8},   {"emsp", 0x2003},
+    {"ensp", 0x2002},   {"euro", 0x20AC},   {"frac12", 0xBD},   {"frac14", 0xBC},
+    {"gt", 0x3E},       {"hearts", 0x2665}, {"hellip", 0x2026}, {"iexcl", 0xA1},
+    {"iquest", 0xBF},   {"laquo", 0xAB},    {"larr", 0x2190},   {"ldquo", 0x201C},
+    {"lsaquo", 0x2039}, {"lsquo", 0x2018},  {"lt", 0x3C},       {"mdash", 0x2014},
+    {"micro", 0xB5},    {"middot", 0xB7},   {"nbsp", 0x20},     {"ndash", 0x2013},
+    {"not", 0xAC},      {"para", 0xB6},     {"permil", 0x2030}, {"plusmn", 0xB1},
+    {"pound", 0xA3},    {"prime", 0x2032},  {"quot", 0x22},     {"raquo", 0xBB},
+    {"rarr", 0x2192},   {"rdquo", 0x201D},  {"reg", 0xAE},      {"rsaquo", 0x203A},
+    {"rsquo", 0x2019},  {"sbquo", 0x201A},  {"sect", 0xA7},     {"shy", 0xAD},
+    {"thinsp", 0x2009}, {"times", 0xD7},    {"trade", 0x2122},  {"yen", 0xA5},
 }};
 static_assert(std::is_sorted(named.begin(), named.end(),
                              [](const Entity& a, const Entity& b) { return a.name < b.name; }));
@@ -81,8 +81,9 @@ std::size_t parse_reference(std::string_view text, char32_t& code) {
         return 0;
     }
     const std::string_view name = text.substr(1, i - 1);
-    const auto it = std::lower_bound(named.begin(), named.end(), name,
-                                     [](const Entity& e, std::string_view n) { return e.name < n; });
+    const auto it =
+        std::lower_bound(named.begin(), named.end(), name,
+                         [](const Entity& e, std::string_view n) { return e.name < n; });
     if (it == named.end() || it->name != name) {
         return 0;
     }
@@ -111,8 +112,7 @@ void append_utf8(std::string& out, char32_t cp) {
 // Copies `text`, putting `put(out, code)` in place of each reference. '&', '#', digits and ';'
 // are below 0x40, so in GBK they never sit inside a two-byte character and a plain scan finds
 // only real ones; letters after them are read only while they follow ASCII.
-template <typename Put>
-std::string decode(std::string_view text, Put put) {
+template <typename Put> std::string decode(std::string_view text, Put put) {
     std::string out;
     out.reserve(text.size());
     std::size_t done = 0;

@@ -11,9 +11,13 @@ namespace {
 
 constexpr std::size_t npos = std::string_view::npos;
 
-inline bool is_lead(char c) { return static_cast<unsigned char>(c) >= 0x80; }
+inline bool is_lead(char c) {
+    return static_cast<unsigned char>(c) >= 0x80;
+}
 
-inline char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char fold(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 inline bool is_full_width_space(std::string_view text, std::size_t i) {
     return i + 1 < text.size() && text[i] == '\xA1' && text[i + 1] == '\xA1';
@@ -81,7 +85,8 @@ std::size_t find_with(BoundaryWalker& walker, std::string_view text, std::string
                     : memmem(text.data() + pos, text.size() - pos, needle.data(), needle.size());
             if (hit == nullptr)
                 return npos;
-            const auto candidate = static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
+            const auto candidate =
+                static_cast<std::size_t>(static_cast<const char*>(hit) - text.data());
             pos = walker.advance_to(candidate);
             if (pos == candidate)
                 return candidate;

@@ -57,9 +57,13 @@ std::string replace_text(std::string_view text, std::string_view from, std::stri
 std::string remove_spaces(std::string_view text);
 
 /// Whether `b` starts a two-byte GBK character.
-inline bool is_gbk_lead_byte(unsigned char b) { return b >= 0x81 && b <= 0xFE; }
+inline bool is_gbk_lead_byte(unsigned char b) {
+    return b >= 0x81 && b <= 0xFE;
+}
 /// Whether `b` can be the second byte of a two-byte GBK character.
-inline bool is_gbk_trail_byte(unsigned char b) { return b >= 0x40 && b <= 0xFE && b != 0x7F; }
+inline bool is_gbk_trail_byte(unsigned char b) {
+    return b >= 0x40 && b <= 0xFE && b != 0x7F;
+}
 
 /// Length of the longest prefix of `text` of at most `limit` bytes that does not end inside a
 /// two-byte character.

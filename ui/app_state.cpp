@@ -6,8 +6,7 @@ namespace tovani::ui {
 
 AppState::AppState(SourceTable source_table) : sources(std::move(source_table)) {}
 
-void AppState::set_details(const BookDetails& d)
-{
+void AppState::set_details(const BookDetails& d) {
     details_cover_url = d.cover_url;
     details_author = d.author;
     details_title = d.title;
@@ -17,14 +16,13 @@ void AppState::set_details(const BookDetails& d)
     details_description = d.description;
 }
 
-BookDetails AppState::details() const
-{
-    return BookDetails{details_cover_url,      details_author, details_title, details_update_time,
-                       details_status, details_latest_chapter, details_description};
+BookDetails AppState::details() const {
+    return BookDetails{details_cover_url,   details_author, details_title,
+                       details_update_time, details_status, details_latest_chapter,
+                       details_description};
 }
 
-void AppState::clean_up()
-{
+void AppState::clean_up() {
     book_link.clear();
     book_name.clear();
     book_author.clear();

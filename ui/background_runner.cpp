@@ -11,10 +11,11 @@ std::atomic<int> running_threads{0};
 
 } // namespace
 
-int background_threads_running() { return running_threads.load(); }
+int background_threads_running() {
+    return running_threads.load();
+}
 
-void start_background_thread(std::function<void()> body)
-{
+void start_background_thread(std::function<void()> body) {
     running_threads.fetch_add(1);
     auto counted = [body = std::move(body)] {
         body();
@@ -27,13 +28,11 @@ void start_background_thread(std::function<void()> body)
     }
 }
 
-BackgroundRunner::BackgroundRunner(QObject* receiver) : link_(std::make_shared<Link>())
-{
+BackgroundRunner::BackgroundRunner(QObject* receiver) : link_(std::make_shared<Link>()) {
     link_->receiver = receiver;
 }
 
-BackgroundRunner::~BackgroundRunner()
-{
+BackgroundRunner::~BackgroundRunner() {
     std::lock_guard lock(link_->mutex);
     link_->receiver = nullptr;
 }

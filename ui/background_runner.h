@@ -31,9 +31,7 @@ public:
 
     /// Calls `work()` on a new thread, then `done(result)` on the receiver's thread, unless the
     /// runner has been destroyed meanwhile.
-    template <class Work, class Done>
-    void run(Work work, Done done)
-    {
+    template <class Work, class Done> void run(Work work, Done done) {
         auto link = link_;
         auto on_done = std::make_shared<Done>(std::move(done));
         start_background_thread([link, on_done, work = std::move(work)]() mutable {

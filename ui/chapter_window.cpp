@@ -37,8 +37,7 @@ namespace {
 // How many failed chapters the end-of-download message names before it says "……".
 constexpr std::size_t failed_names_shown = 10;
 
-QString duration_text(double seconds)
-{
+QString duration_text(double seconds) {
     const long s = static_cast<long>(seconds + 0.5);
     return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
 }
@@ -54,12 +53,9 @@ struct FinishResult {
 } // namespace
 
 MessageBoxMergeQuestion::MessageBoxMergeQuestion(Prompter& prompter, QWidget* parent)
-    : prompter_(prompter), parent_(parent)
-{
-}
+    : prompter_(prompter), parent_(parent) {}
 
-bool MessageBoxMergeQuestion::ask_merge(const DownloadSummary&)
-{
+bool MessageBoxMergeQuestion::ask_merge(const DownloadSummary&) {
     return prompter_.ask(parent_,
                          ui_message("下载完毕，是否整合全部章节！", MessageIcon::question));
 }
@@ -73,8 +69,7 @@ struct ChapterWindow::ProgressRelay {
     DownloadProgress latest;
     bool posted = false;
 
-    void deliver(const std::shared_ptr<ProgressRelay>& self, const DownloadProgress& progress)
-    {
+    void deliver(const std::shared_ptr<ProgressRelay>& self, const DownloadProgress& progress) {
         std::lock_guard lock(mutex);
         if (progress.finished >= latest.finished) {
             latest = progress;
@@ -99,19 +94,16 @@ struct ChapterWindow::ProgressRelay {
         }
     }
 
-    void detach()
-    {
+    void detach() {
         std::lock_guard lock(mutex);
         window = nullptr;
     }
 };
 
-ChapterWindow::ChapterWindow(AppState& state, Prompter& prompter, QWidget* parent,
-                             QWidget* opener)
+ChapterWindow::ChapterWindow(AppState& state, Prompter& prompter, QWidget* parent, QWidget* opener)
     : QWidget(parent), state_(state), prompter_(prompter), book_link_(state.book_link),
       book_name_(state.book_name), book_author_(state.book_author),
-      clock_(std::make_unique<QElapsedTimer>())
-{
+      clock_(std::make_unique<QElapsedTimer>()) {
     setObjectName(QStringLiteral("章节窗口"));
     // The title names the book, so several chapter windows can be told apart.
     setWindowTitle(from_gbk(book_name_) + QStringLiteral("  ") + from_gbk(book_author_) +
@@ -232,31 +224,29 @@ ChapterWindow::ChapterWindow(AppState& state, Prompter& prompter, QWidget* paren
     button_->setEnabled(false);
     list_->setEnabled(false);
     setCursor(Qt::BusyCursor);
-    runner_.run(
-        [source = source_, link = book_link_] { return list_chapters(source, link); },
-        [this](const ChapterListResult& result) {
-            std::vector<std::vector<std::string>> rows;
-            rows.reserve(result.chapters.size());
-            for (const ChapterEntry& c : result.chapters) {
-                rows.push_back({std::to_string(c.number), c.name, c.link});
-            }
-            append_rows(list_, rows);
-            loading_ = false;
-            button_->setEnabled(true);
-            list_->setEnabled(true);
-            unsetCursor();
-            if (auto m = chapter_list_message(source_, result)) {
-                prompter_.inform(this, m->message);
-                if (m->closes_window) {
-                    close();
-                }
-            }
-            emit chapters_loaded();
-        });
+    runner_.run([source = source_, link = book_link_] { return list_chapters(source, link); },
+                [this](const ChapterListResult& result) {
+                    std::vector<std::vector<std::string>> rows;
+                    rows.reserve(result.chapters.size());
+                    for (const ChapterEntry& c : result.chapters) {
+                        rows.push_back({std::to_string(c.number), c.name, c.link});
+                    }
+                    append_rows(list_, rows);
+                    loading_ = false;
+                    button_->setEnabled(true);
+                    list_->setEnabled(true);
+                    unsetCursor();
+                    if (auto m = chapter_list_message(source_, result)) {
+                        prompter_.inform(this, m->message);
+                        if (m->closes_window) {
+                            close();
+                        }
+                    }
+                    emit chapters_loaded();
+                });
 }
 
-ChapterWindow::~ChapterWindow()
-{
+ChapterWindow::~ChapterWindow() {
     if (relay_) {
         relay_->detach();
     }
@@ -267,31 +257,29 @@ ChapterWindow::~ChapterWindow()
     }
 }
 
-void ChapterWindow::closeEvent(QCloseEvent* event)
-{
+void ChapterWindow::closeEvent(QCloseEvent* event) {
     timer_->stop(); // a download cut short is neither reported nor merged
     remember_window_place(this);
     QWidget::closeEvent(event);
 }
 
-int ChapterWindow::row_count() const { return list_->topLevelItemCount(); }
+int ChapterWindow::row_count() const {
+    return list_->topLevelItemCount();
+}
 
-int ChapterWindow::selected_row() const
-{
+int ChapterWindow::selected_row() const {
     const QList<QTreeWidgetItem*> selected = list_->selectedItems();
     return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
 }
 
-void ChapterWindow::select_row(int row)
-{
+void ChapterWindow::select_row(int row) {
     if (QTreeWidgetItem* item = list_->topLevelItem(row)) {
         list_->setCurrentItem(item);
         list_->scrollToItem(item);
     }
 }
 
-ChapterEntry ChapterWindow::chapter_at(int row) const
-{
+ChapterEntry ChapterWindow::chapter_at(int row) const {
     ChapterEntry entry;
     if (row >= 0 && row < row_count()) {
         entry.number = row + 1;
@@ -301,17 +289,15 @@ ChapterEntry ChapterWindow::chapter_at(int row) const
     return entry;
 }
 
-BookFormats ChapterWindow::chosen_formats() const
-{
+BookFormats ChapterWindow::chosen_formats() const {
     BookFormats f;
     f.txt = txt_->isChecked();
     f.epub = epub_->isChecked();
     if (!f.any()) {
         f.txt = true; // joining always makes a book file
     }
-    f.encoding = encoding_->currentData().toString() == QStringLiteral("utf-8")
-                     ? TextEncoding::utf8
-                     : TextEncoding::gbk;
+    f.encoding = encoding_->currentData().toString() == QStringLiteral("utf-8") ? TextEncoding::utf8
+                                                                                : TextEncoding::gbk;
     const QString convert = convert_->currentData().toString();
     f.convert = convert == QStringLiteral("t2s")   ? ScriptConversion::t2s
                 : convert == QStringLiteral("s2t") ? ScriptConversion::s2t
@@ -319,8 +305,7 @@ BookFormats ChapterWindow::chosen_formats() const
     return f;
 }
 
-void ChapterWindow::remember_choices() const
-{
+void ChapterWindow::remember_choices() const {
     QSettings settings;
     settings.setValue(QStringLiteral("books/txt"), txt_->isChecked());
     settings.setValue(QStringLiteral("books/epub"), epub_->isChecked());
@@ -328,10 +313,9 @@ void ChapterWindow::remember_choices() const
     settings.setValue(QStringLiteral("books/convert"), convert_->currentData());
 }
 
-void ChapterWindow::choose_folder()
-{
-    const QString start = state_.download_base.empty() ? from_gbk(desktop_folder())
-                                                       : from_gbk(state_.download_base);
+void ChapterWindow::choose_folder() {
+    const QString start =
+        state_.download_base.empty() ? from_gbk(desktop_folder()) : from_gbk(state_.download_base);
     const QString chosen =
         prompter_.choose_folder(this, QStringLiteral("选择下载位置（其中会建“小说下载”）"), start);
     if (chosen.isEmpty()) {
@@ -339,18 +323,18 @@ void ChapterWindow::choose_folder()
     }
     state_.download_base = to_gbk(QDir(chosen).absolutePath() + QStringLiteral("/"));
     QSettings().setValue(QStringLiteral("books/base_folder"), from_gbk(state_.download_base));
-    path_label_->setText(QStringLiteral("下载地址：") + from_gbk(download_folder(state_.download_base)));
+    path_label_->setText(QStringLiteral("下载地址：") +
+                         from_gbk(download_folder(state_.download_base)));
 }
 
-void ChapterWindow::start_download()
-{
+void ChapterWindow::start_download() {
     if (job_ != nullptr || loading_ || finishing_) {
         return; // one download per window at a time
     }
     if (state_.pool.state() != ThreadPool::idle) {
         // Another window's download holds the one pool; nothing is written for this book.
-        prompter_.inform(this, ui_message("已有下载正在进行，请等它结束后再试！",
-                                          MessageIcon::error));
+        prompter_.inform(this,
+                         ui_message("已有下载正在进行，请等它结束后再试！", MessageIcon::error));
         return;
     }
     button_->setEnabled(false);
@@ -385,12 +369,12 @@ void ChapterWindow::start_download()
             prompter_.inform(this, ui_message("未找到章节信息！", MessageIcon::error));
             break;
         case StartStatus::pool_busy:
-            prompter_.inform(this, ui_message("已有下载正在进行，请等它结束后再试！",
-                                              MessageIcon::error));
+            prompter_.inform(
+                this, ui_message("已有下载正在进行，请等它结束后再试！", MessageIcon::error));
             break;
         case StartStatus::write_failed:
-            prompter_.inform(this, Message{gbk("无法写入下载文件夹：") + folder,
-                                           MessageIcon::error, gbk("系统提示")});
+            prompter_.inform(this, Message{gbk("无法写入下载文件夹：") + folder, MessageIcon::error,
+                                           gbk("系统提示")});
             break;
         case StartStatus::started:
             break;
@@ -411,8 +395,7 @@ void ChapterWindow::start_download()
     timer_->start(1000);
 }
 
-void ChapterWindow::show_progress(const DownloadProgress& progress)
-{
+void ChapterWindow::show_progress(const DownloadProgress& progress) {
     state_.progress_percent = progress.percent;
     const QString text = from_gbk(progress.text);
     progress_label_->setText(text);
@@ -425,7 +408,8 @@ void ChapterWindow::show_progress(const DownloadProgress& progress)
         const double rate = fetched / seconds;
         details += QStringLiteral("  %1 章/秒").arg(rate, 0, 'f', 1);
         if (progress.finished < progress.total) {
-            details += QStringLiteral("  剩余 ") + duration_text((progress.total - progress.finished) / rate);
+            details += QStringLiteral("  剩余 ") +
+                       duration_text((progress.total - progress.finished) / rate);
         }
     }
     details += QStringLiteral("  失败 %1").arg(progress.failed);
@@ -433,8 +417,7 @@ void ChapterWindow::show_progress(const DownloadProgress& progress)
     emit progress_shown(text);
 }
 
-bool ChapterWindow::check_download_done()
-{
+bool ChapterWindow::check_download_done() {
     if (job_ == nullptr || !downloading_ || !job_->check_download_done()) {
         return false;
     }
@@ -443,8 +426,7 @@ bool ChapterWindow::check_download_done()
     return true;
 }
 
-void ChapterWindow::reset_after_download()
-{
+void ChapterWindow::reset_after_download() {
     downloading_ = false;
     timer_->stop();
     button_->setEnabled(true);
@@ -456,8 +438,7 @@ void ChapterWindow::reset_after_download()
     }
 }
 
-void ChapterWindow::cancel_download()
-{
+void ChapterWindow::cancel_download() {
     if (job_ == nullptr || !downloading_) {
         return;
     }
@@ -474,8 +455,7 @@ void ChapterWindow::cancel_download()
     finish_in_background(std::move(job), false);
 }
 
-void ChapterWindow::end_download()
-{
+void ChapterWindow::end_download() {
     std::shared_ptr<DownloadJob> job(std::move(job_));
     const DownloadSummary summary = job->summary();
     if (summary.stopped_by_site) {
@@ -486,8 +466,8 @@ void ChapterWindow::end_download()
                                        MessageIcon::error, gbk("系统提示")});
     }
     if (!summary.failed.empty()) {
-        std::string text = gbk("有") + std::to_string(summary.failed.size()) +
-                           gbk("个章节下载失败：");
+        std::string text =
+            gbk("有") + std::to_string(summary.failed.size()) + gbk("个章节下载失败：");
         for (std::size_t i = 0; i < summary.failed.size() && i < failed_names_shown; ++i) {
             text += "\n" + summary.failed[i].name;
         }
@@ -502,8 +482,7 @@ void ChapterWindow::end_download()
 
 // The shelf and the book files are written off the window's thread: thousands of chapters take
 // a moment, and the window keeps painting meanwhile.
-void ChapterWindow::finish_in_background(std::shared_ptr<DownloadJob> job, bool merge)
-{
+void ChapterWindow::finish_in_background(std::shared_ptr<DownloadJob> job, bool merge) {
     finishing_ = true;
     button_->setEnabled(false);
     setCursor(Qt::BusyCursor);
@@ -584,8 +563,7 @@ void ChapterWindow::finish_in_background(std::shared_ptr<DownloadJob> job, bool 
         });
 }
 
-ReaderWindow* ChapterWindow::open_reader()
-{
+ReaderWindow* ChapterWindow::open_reader() {
     auto* reader = new ReaderWindow(state_, prompter_, this);
     reader->setAttribute(Qt::WA_DeleteOnClose);
     reader->show();

@@ -10,8 +10,7 @@
 
 namespace tovani::ui {
 
-const QPixmap& decorative_picture()
-{
+const QPixmap& decorative_picture() {
     static const QPixmap picture = [] {
         // 16:9 like a photograph; drawn at half size and scaled when shown.
         const int w = 960;
@@ -29,8 +28,10 @@ const QPixmap& decorative_picture()
             QColor colour;
         };
         const Blob blobs[] = {
-            {0.18, 0.25, 0.22, QColor(255, 255, 255, 150)}, {0.70, 0.30, 0.28, QColor(255, 240, 200, 120)},
-            {0.45, 0.80, 0.35, QColor(200, 220, 255, 130)}, {0.90, 0.85, 0.20, QColor(255, 200, 230, 140)},
+            {0.18, 0.25, 0.22, QColor(255, 255, 255, 150)},
+            {0.70, 0.30, 0.28, QColor(255, 240, 200, 120)},
+            {0.45, 0.80, 0.35, QColor(200, 220, 255, 130)},
+            {0.90, 0.85, 0.20, QColor(255, 200, 230, 140)},
             {0.05, 0.90, 0.18, QColor(255, 255, 230, 110)},
         };
         p.setPen(Qt::NoPen);
@@ -52,8 +53,7 @@ const QPixmap& decorative_picture()
 CompanionWindow::CompanionWindow(QWidget* owner, int alpha)
     : QWidget(owner, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowTransparentForInput |
                          Qt::WindowDoesNotAcceptFocus | Qt::NoDropShadowWindowHint),
-      owner_(owner), alpha_(alpha)
-{
+      owner_(owner), alpha_(alpha) {
     setObjectName(QStringLiteral("companion"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -63,13 +63,11 @@ CompanionWindow::CompanionWindow(QWidget* owner, int alpha)
     owner_->installEventFilter(this);
 }
 
-void CompanionWindow::follow_position()
-{
+void CompanionWindow::follow_position() {
     move(owner_->geometry().topLeft());
 }
 
-void CompanionWindow::follow_size()
-{
+void CompanionWindow::follow_size() {
     setGeometry(owner_->geometry());
     sized_ = true;
     if (owner_->isVisible() && !owner_->isMinimized()) {
@@ -77,8 +75,7 @@ void CompanionWindow::follow_size()
     }
 }
 
-void CompanionWindow::show_if_translucent()
-{
+void CompanionWindow::show_if_translucent() {
     // Without a compositor the picture would be drawn opaque over the whole owner. Asked at
     // every showing, so a compositor started or stopped meanwhile is followed.
     if (translucency_available()) {
@@ -88,8 +85,7 @@ void CompanionWindow::show_if_translucent()
     }
 }
 
-void CompanionWindow::watch_native_window()
-{
+void CompanionWindow::watch_native_window() {
     QWindow* native = owner_->windowHandle();
     if (native == nullptr || native == watched_window_) {
         return;
@@ -103,8 +99,7 @@ void CompanionWindow::watch_native_window()
     connect(native, &QWindow::heightChanged, this, &CompanionWindow::follow_size);
 }
 
-bool CompanionWindow::eventFilter(QObject* watched, QEvent* event)
-{
+bool CompanionWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == owner_) {
         switch (event->type()) {
         case QEvent::Move:
@@ -137,8 +132,7 @@ bool CompanionWindow::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void CompanionWindow::paintEvent(QPaintEvent*)
-{
+void CompanionWindow::paintEvent(QPaintEvent*) {
     QPainter p(this);
     const QPixmap& picture = decorative_picture();
     // Fill the window, cropping the picture rather than stretching it.

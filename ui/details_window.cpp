@@ -18,8 +18,7 @@ const QSize cover_size(140, 170);
 
 } // namespace
 
-const QPixmap& close_picture()
-{
+const QPixmap& close_picture() {
     static const QPixmap picture = [] {
         QPixmap pixmap(256, 256);
         pixmap.fill(QColor(220, 30, 30));
@@ -33,8 +32,7 @@ const QPixmap& close_picture()
     return picture;
 }
 
-QImage fetch_cover(const std::string& url)
-{
+QImage fetch_cover(const std::string& url) {
     if (url.empty()) {
         return {};
     }
@@ -50,8 +48,7 @@ QImage fetch_cover(const std::string& url)
 }
 
 DetailsWindow::DetailsWindow(const AppState& state, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), details_(state.details())
-{
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), details_(state.details()) {
     setObjectName(QStringLiteral("详情窗口"));
     setWindowTitle(from_gbk(details_.title));
     move(50, 50);
@@ -105,8 +102,8 @@ DetailsWindow::DetailsWindow(const AppState& state, QWidget* parent)
     runner_.run([url = details_.cover_url] { return fetch_cover(url); },
                 [this](const QImage& image) {
                     if (!image.isNull()) {
-                        cover_->setPixmap(QPixmap::fromImage(
-                            image.scaled(cover_size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
+                        cover_->setPixmap(QPixmap::fromImage(image.scaled(
+                            cover_size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
                     }
                     cover_pending_ = false;
                     emit cover_loaded();
@@ -115,8 +112,7 @@ DetailsWindow::DetailsWindow(const AppState& state, QWidget* parent)
 
 DetailsWindow::~DetailsWindow() = default;
 
-QLabel* DetailsWindow::add_label(const QString& text, const char* name, const QRect& place)
-{
+QLabel* DetailsWindow::add_label(const QString& text, const char* name, const QRect& place) {
     auto* label = new QLabel(text, panel_);
     label->setObjectName(QString::fromLatin1(name));
     label->setGeometry(place);
@@ -124,8 +120,7 @@ QLabel* DetailsWindow::add_label(const QString& text, const char* name, const QR
     return label;
 }
 
-bool DetailsWindow::eventFilter(QObject* watched, QEvent* event)
-{
+bool DetailsWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == close_ && event->type() == QEvent::MouseButtonPress &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         close();

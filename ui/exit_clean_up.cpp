@@ -8,8 +8,7 @@
 
 namespace tovani::ui {
 
-void exit_clean_up(AppState& state)
-{
+void exit_clean_up(AppState& state) {
     state.clean_up();
     QList<QPointer<QWidget>> windows;
     for (QWidget* w : QApplication::topLevelWidgets()) {

@@ -5,18 +5,16 @@
 
 namespace tovani::ui {
 
-void install_font_substitutions()
-{
-    QFont::insertSubstitutions(QStringLiteral("黑体"),
-                               {QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC"),
-                                QStringLiteral("Droid Sans Fallback")});
+void install_font_substitutions() {
+    QFont::insertSubstitutions(QStringLiteral("黑体"), {QStringLiteral("WenQuanYi Zen Hei"),
+                                                        QStringLiteral("Noto Sans CJK SC"),
+                                                        QStringLiteral("Droid Sans Fallback")});
     QFont::insertSubstitutions(QStringLiteral("楷体"),
                                {QStringLiteral("AR PL UKai CN"), QStringLiteral("AR PL UKai TW"),
                                 QStringLiteral("WenQuanYi Zen Hei")});
 }
 
-void set_up_application()
-{
+void set_up_application() {
     QCoreApplication::setOrganizationName(QStringLiteral("Tovani"));
     QCoreApplication::setApplicationName(QStringLiteral("Tovani"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tovani"));
@@ -24,15 +22,13 @@ void set_up_application()
     QApplication::setFont(hei_font(11));
 }
 
-QFont hei_font(int point_size)
-{
+QFont hei_font(int point_size) {
     QFont font(QStringLiteral("黑体"));
     font.setPointSize(point_size);
     return font;
 }
 
-QFont kai_font(int point_size)
-{
+QFont kai_font(int point_size) {
     QFont font(QStringLiteral("楷体"));
     font.setPointSize(point_size);
     return font;

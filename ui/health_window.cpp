@@ -16,8 +16,7 @@ namespace tovani::ui {
 namespace {
 
 // "正常 12 ms", "跳过", or what went wrong in a few words and the site's reason.
-std::string step_cell(const HealthStep& step)
-{
+std::string step_cell(const HealthStep& step) {
     switch (step.state) {
     case StepState::passed:
         return gbk("正常 ") + std::to_string(step.elapsed.count()) + " ms";
@@ -36,8 +35,7 @@ std::string step_cell(const HealthStep& step)
 } // namespace
 
 HealthWindow::HealthWindow(const SourceTable& sources, QWidget* opener)
-    : QWidget(nullptr), sources_(sources)
-{
+    : QWidget(nullptr), sources_(sources) {
     setObjectName(QStringLiteral("检查书源窗口"));
     setWindowTitle(QStringLiteral("检查书源"));
     auto* layout = new QVBoxLayout(this);
@@ -64,8 +62,7 @@ HealthWindow::HealthWindow(const SourceTable& sources, QWidget* opener)
     check();
 }
 
-void HealthWindow::check()
-{
+void HealthWindow::check() {
     if (checking_) {
         return;
     }
@@ -102,8 +99,7 @@ void HealthWindow::check()
         });
 }
 
-void HealthWindow::closeEvent(QCloseEvent* event)
-{
+void HealthWindow::closeEvent(QCloseEvent* event) {
     remember_window_place(this);
     QWidget::closeEvent(event);
 }

@@ -10,8 +10,7 @@ namespace {
 
 constexpr int gbk_role = Qt::UserRole + 1;
 
-QTreeWidgetItem* make_item(const std::vector<std::string>& cells)
-{
+QTreeWidgetItem* make_item(const std::vector<std::string>& cells) {
     auto* item = new QTreeWidgetItem;
     for (std::size_t i = 0; i < cells.size(); ++i) {
         const int column = static_cast<int>(i);
@@ -25,8 +24,7 @@ QTreeWidgetItem* make_item(const std::vector<std::string>& cells)
 } // namespace
 
 QTreeWidget* make_report_list(QWidget* parent,
-                              std::initializer_list<std::pair<QString, int>> columns)
-{
+                              std::initializer_list<std::pair<QString, int>> columns) {
     auto* list = new QTreeWidget(parent);
     list->setRootIsDecorated(false);
     list->setItemsExpandable(false);
@@ -40,8 +38,7 @@ QTreeWidget* make_report_list(QWidget* parent,
     return list;
 }
 
-void set_columns(QTreeWidget* list, std::initializer_list<std::pair<QString, int>> columns)
-{
+void set_columns(QTreeWidget* list, std::initializer_list<std::pair<QString, int>> columns) {
     list->setColumnCount(static_cast<int>(columns.size()));
     QStringList headings;
     for (const auto& column : columns) {
@@ -54,13 +51,11 @@ void set_columns(QTreeWidget* list, std::initializer_list<std::pair<QString, int
     }
 }
 
-void append_row(QTreeWidget* list, const std::vector<std::string>& cells)
-{
+void append_row(QTreeWidget* list, const std::vector<std::string>& cells) {
     list->addTopLevelItem(make_item(cells));
 }
 
-void append_rows(QTreeWidget* list, const std::vector<std::vector<std::string>>& rows)
-{
+void append_rows(QTreeWidget* list, const std::vector<std::vector<std::string>>& rows) {
     QList<QTreeWidgetItem*> items;
     items.reserve(static_cast<qsizetype>(rows.size()));
     for (const auto& cells : rows) {
@@ -69,8 +64,7 @@ void append_rows(QTreeWidget* list, const std::vector<std::vector<std::string>>&
     list->addTopLevelItems(items);
 }
 
-std::string cell_text(const QTreeWidget* list, int row, int column)
-{
+std::string cell_text(const QTreeWidget* list, int row, int column) {
     const QTreeWidgetItem* item = list->topLevelItem(row);
     if (item == nullptr || column < 0 || column >= list->columnCount()) {
         return {};

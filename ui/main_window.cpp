@@ -22,13 +22,13 @@
 #include "ui/companion_window.h"
 #include "ui/details_window.h"
 #include "ui/fonts.h"
-#include "ui/list_rows.h"
 #include "ui/health_window.h"
+#include "ui/list_rows.h"
 #include "ui/outcome_messages.h"
-#include "ui/shelf_window.h"
-#include "ui/window_places.h"
 #include "ui/prompter.h"
 #include "ui/qt_text.h"
+#include "ui/shelf_window.h"
+#include "ui/window_places.h"
 
 namespace tovani::ui {
 namespace {
@@ -38,8 +38,7 @@ const QColor placeholder_colour(128, 128, 128);
 // Identifiers handed to the Enter shortcuts of main windows; 0 stays "none".
 int next_shortcut_id = 0;
 
-void set_text_colour(QLineEdit* edit, const QColor& colour)
-{
+void set_text_colour(QLineEdit* edit, const QColor& colour) {
     QPalette palette = edit->palette();
     palette.setColor(QPalette::Text, colour);
     palette.setColor(QPalette::Base, Qt::white);
@@ -49,8 +48,7 @@ void set_text_colour(QLineEdit* edit, const QColor& colour)
 } // namespace
 
 MainWindow::MainWindow(AppState& state, Prompter& prompter, QWidget* parent)
-    : QWidget(parent), state_(state), prompter_(prompter)
-{
+    : QWidget(parent), state_(state), prompter_(prompter) {
     setObjectName(QStringLiteral("主窗口"));
     setWindowTitle(QStringLiteral("Tovani小说下载器    By:Wexlo    V1.3"));
     companion_ = new CompanionWindow(this, 80);
@@ -142,27 +140,23 @@ MainWindow::MainWindow(AppState& state, Prompter& prompter, QWidget* parent)
 
 MainWindow::~MainWindow() = default;
 
-bool MainWindow::placeholder_shown() const
-{
+bool MainWindow::placeholder_shown() const {
     return edit_->text() == from_gbk(search_placeholder());
 }
 
-void MainWindow::placeholder_on()
-{
+void MainWindow::placeholder_on() {
     edit_->setText(from_gbk(search_placeholder()));
     edit_->setFont(hei_font(12));
     set_text_colour(edit_, placeholder_colour);
 }
 
-void MainWindow::placeholder_off()
-{
+void MainWindow::placeholder_off() {
     edit_->clear();
     edit_->setFont(hei_font(16));
     set_text_colour(edit_, Qt::black);
 }
 
-bool MainWindow::eventFilter(QObject* watched, QEvent* event)
-{
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == edit_) {
         if (event->type() == QEvent::FocusIn && placeholder_shown()) {
             placeholder_off();
@@ -173,15 +167,13 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void MainWindow::closeEvent(QCloseEvent* event)
-{
+void MainWindow::closeEvent(QCloseEvent* event) {
     remember_window_place(this);
     emit closing();
     QWidget::closeEvent(event);
 }
 
-void MainWindow::set_busy(bool busy)
-{
+void MainWindow::set_busy(bool busy) {
     busy_ = busy;
     for (QWidget* w : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(button_),
                        static_cast<QWidget*>(sources_), static_cast<QWidget*>(list_)}) {
@@ -194,8 +186,7 @@ void MainWindow::set_busy(bool busy)
     }
 }
 
-void MainWindow::on_enter(int id)
-{
+void MainWindow::on_enter(int id) {
     if (id == 0 || id != state_.hotkey_id) {
         return;
     }
@@ -206,8 +197,7 @@ void MainWindow::on_enter(int id)
     }
 }
 
-void MainWindow::run_search()
-{
+void MainWindow::run_search() {
     if (busy_) {
         return; // one search at a time
     }
@@ -238,8 +228,7 @@ void MainWindow::run_search()
                 });
 }
 
-void MainWindow::run_search_all(const std::string& keyword)
-{
+void MainWindow::run_search_all(const std::string& keyword) {
     use_columns(true);
     std::vector<BookSource> sources(state_.sources.sources());
     set_busy(true);
@@ -274,8 +263,7 @@ void MainWindow::run_search_all(const std::string& keyword)
         });
 }
 
-void MainWindow::use_columns(bool with_source)
-{
+void MainWindow::use_columns(bool with_source) {
     if (with_source == source_column_ && list_->columnCount() > 0) {
         return;
     }
@@ -294,8 +282,7 @@ void MainWindow::use_columns(bool with_source)
     }
 }
 
-void MainWindow::append_source_hits(const std::vector<SourceHit>& hits)
-{
+void MainWindow::append_source_hits(const std::vector<SourceHit>& hits) {
     std::vector<std::vector<std::string>> rows;
     for (const SourceHit& h : hits) {
         const BookSource* source = state_.sources.find(h.source);
@@ -308,8 +295,7 @@ void MainWindow::append_source_hits(const std::vector<SourceHit>& hits)
     }
 }
 
-int MainWindow::row_source(int row) const
-{
+int MainWindow::row_source(int row) const {
     const QTreeWidgetItem* item = row >= 0 ? list_->topLevelItem(row) : nullptr;
     if (item != nullptr && source_column_) {
         return item->data(0, Qt::UserRole).toInt();
@@ -317,21 +303,18 @@ int MainWindow::row_source(int row) const
     return state_.selected_source;
 }
 
-void MainWindow::append_hits(const std::vector<SearchHit>& hits)
-{
+void MainWindow::append_hits(const std::vector<SearchHit>& hits) {
     for (const SearchHit& hit : hits) {
         append_row(list_, {std::to_string(hit.number), hit.name, hit.author, hit.link});
     }
 }
 
-int MainWindow::selected_row() const
-{
+int MainWindow::selected_row() const {
     const QList<QTreeWidgetItem*> selected = list_->selectedItems();
     return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
 }
 
-SearchHit MainWindow::row_hit(int row) const
-{
+SearchHit MainWindow::row_hit(int row) const {
     SearchHit hit;
     if (row >= 0 && row < list_->topLevelItemCount()) {
         const int shift = source_column_ ? 1 : 0; // the 书源 column of an all-source search
@@ -343,8 +326,7 @@ SearchHit MainWindow::row_hit(int row) const
     return hit;
 }
 
-void MainWindow::view_chapters()
-{
+void MainWindow::view_chapters() {
     if (busy_) {
         return;
     }
@@ -363,8 +345,7 @@ void MainWindow::view_chapters()
     emit chapter_window_opened(window);
 }
 
-void MainWindow::show_book_details()
-{
+void MainWindow::show_book_details() {
     if (busy_) {
         return;
     }
@@ -393,29 +374,26 @@ void MainWindow::show_book_details()
                 });
 }
 
-void MainWindow::copy_link()
-{
+void MainWindow::copy_link() {
     const int row = selected_row();
     const QString link =
         row >= 0 ? list_->topLevelItem(row)->text(source_column_ ? 4 : 3) : QString();
     QClipboard* clipboard = QGuiApplication::clipboard();
     clipboard->setText(link);
     if (clipboard->text() == link) {
-        prompter_.inform(this, ui_message("链接复制成功，可在浏览器中打开！",
-                                          MessageIcon::information));
+        prompter_.inform(this,
+                         ui_message("链接复制成功，可在浏览器中打开！", MessageIcon::information));
     }
 }
 
-void MainWindow::check_sources()
-{
+void MainWindow::check_sources() {
     auto* window = new HealthWindow(state_.sources, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
     emit health_window_opened(window);
 }
 
-void MainWindow::show_shelf()
-{
+void MainWindow::show_shelf() {
     auto* window = new ShelfWindow(state_, prompter_, this);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();

@@ -4,19 +4,16 @@
 
 namespace tovani::ui {
 
-const std::string& search_placeholder()
-{
+const std::string& search_placeholder() {
     static const std::string hint = gbk("可搜书名和作者，请您少字也别输错字。");
     return hint;
 }
 
-Message failure_message(const BookSource& source, const Outcome& outcome)
-{
+Message failure_message(const BookSource& source, const Outcome& outcome) {
     return {failure_text(source, outcome), MessageIcon::error, gbk("信息：")};
 }
 
-std::optional<Message> search_message(const BookSource& source, const SearchOutcome& outcome)
-{
+std::optional<Message> search_message(const BookSource& source, const SearchOutcome& outcome) {
     if (outcome.outcome.ok()) {
         return std::nullopt;
     }
@@ -29,8 +26,7 @@ std::optional<Message> search_message(const BookSource& source, const SearchOutc
 }
 
 std::optional<ChapterListMessage> chapter_list_message(const BookSource& source,
-                                                       const ChapterListResult& result)
-{
+                                                       const ChapterListResult& result) {
     switch (result.status) {
     case ChapterListStatus::ok:
         return std::nullopt;
@@ -48,17 +44,16 @@ std::optional<ChapterListMessage> chapter_list_message(const BookSource& source,
         return ChapterListMessage{failure_message(source, result.outcome), false};
     }
     // The first four sources tell an empty list with the information icon.
-    const MessageIcon icon = result.status == ChapterListStatus::no_chapters && source.id() >= 1 &&
-                                     source.id() <= 4
-                                 ? MessageIcon::information
-                                 : MessageIcon::error;
+    const MessageIcon icon =
+        result.status == ChapterListStatus::no_chapters && source.id() >= 1 && source.id() <= 4
+            ? MessageIcon::information
+            : MessageIcon::error;
     return ChapterListMessage{
         {gbk("拉取章节失败！") + "\n" + failure_text(source, result.outcome), icon, gbk("信息：")},
         false};
 }
 
-std::optional<Message> details_message(const BookSource& source, const DetailsOutcome& outcome)
-{
+std::optional<Message> details_message(const BookSource& source, const DetailsOutcome& outcome) {
     if (outcome.refused) {
         return ui_message("暂不支持！", MessageIcon::information, "系统提示");
     }

@@ -36,8 +36,7 @@ public:
 
     /// A box with OK and one more button, `action`; true when that one was chosen. By default
     /// the box of prompt() with OK alone.
-    virtual bool inform_with_action(QWidget* parent, const Message& message,
-                                    const QString& action);
+    virtual bool inform_with_action(QWidget* parent, const Message& message, const QString& action);
     /// Shows `folder` (a UTF-8 path) in the desktop's file manager.
     virtual void open_folder(const QString& folder);
     /// Asks for a folder, starting at `start`; empty when the reader changed their mind.

@@ -44,16 +44,14 @@ const ColourScheme colour_schemes[] = {
 constexpr int default_font_size = 18;
 
 // Chapter texts break lines with CR LF; the text box wants LF alone.
-QString display_text(const std::string& text)
-{
+QString display_text(const std::string& text) {
     QString shown = from_gbk(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return shown;
 }
 
 QPushButton* make_button(const QString& text, const char* name, QWidget* parent,
-                         const QRect& place)
-{
+                         const QRect& place) {
     auto* button = new QPushButton(text, parent);
     button->setObjectName(QString::fromLatin1(name));
     button->setGeometry(place);
@@ -63,8 +61,7 @@ QPushButton* make_button(const QString& text, const char* name, QWidget* parent,
 }
 
 // Remembers that `number` is the chapter read last of the book, when the book is on the shelf.
-void remember_last_read(int source, const std::string& book_link, int number)
-{
+void remember_last_read(int source, const std::string& book_link, int number) {
     const std::unique_ptr<Shelf> shelf = Shelf::open(Shelf::default_path());
     if (!shelf) {
         return;
@@ -84,8 +81,7 @@ struct Loaded {
 ReaderWindow::ReaderWindow(AppState& state, Prompter& prompter, ChapterWindow* chapters,
                            QWidget* parent)
     : QWidget(parent), state_(state), prompter_(prompter), chapters_(chapters),
-      source_(chapters != nullptr ? chapters->source() : BookSource{})
-{
+      source_(chapters != nullptr ? chapters->source() : BookSource{}) {
     setObjectName(QStringLiteral("阅读窗口"));
     if (parent != nullptr) {
         setWindowFlag(Qt::Window);
@@ -106,9 +102,8 @@ ReaderWindow::ReaderWindow(AppState& state, Prompter& prompter, ChapterWindow* c
     text_->setReadOnly(true);
     text_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     QFont font = kai_font(default_font_size);
-    font.setPointSize(std::max(1, settings.value(QStringLiteral("reader/font_size"),
-                                                 default_font_size)
-                                      .toInt()));
+    font.setPointSize(
+        std::max(1, settings.value(QStringLiteral("reader/font_size"), default_font_size).toInt()));
     text_->setFont(font);
     text_->installEventFilter(this);
 
@@ -136,7 +131,8 @@ ReaderWindow::ReaderWindow(AppState& state, Prompter& prompter, ChapterWindow* c
     colours_->setObjectName(QStringLiteral("colours"));
     colours_->setGeometry(652, 8, 116, 32);
     colours_->setFocusPolicy(Qt::NoFocus);
-    colours_->addItems({QStringLiteral("默认色"), QStringLiteral("护眼色"), QStringLiteral("夜间色")});
+    colours_->addItems(
+        {QStringLiteral("默认色"), QStringLiteral("护眼色"), QStringLiteral("夜间色")});
 
     connect(jump_button_, &QPushButton::clicked, this, &ReaderWindow::jump);
     connect(number_, &QLineEdit::returnPressed, this, &ReaderWindow::jump);
@@ -181,22 +177,19 @@ ReaderWindow::ReaderWindow(AppState& state, Prompter& prompter, ChapterWindow* c
 
 ReaderWindow::~ReaderWindow() = default;
 
-int ReaderWindow::chapter_count() const
-{
+int ReaderWindow::chapter_count() const {
     return chapters_ != nullptr ? chapters_->row_count() : 0;
 }
 
-int ReaderWindow::font_size() const
-{
+int ReaderWindow::font_size() const {
     return text_->font().pointSize();
 }
 
-void ReaderWindow::set_busy(bool busy)
-{
+void ReaderWindow::set_busy(bool busy) {
     busy_ = busy;
     for (QWidget* w : {static_cast<QWidget*>(number_), static_cast<QWidget*>(jump_button_),
-                       static_cast<QWidget*>(previous_button_),
-                       static_cast<QWidget*>(next_button_), static_cast<QWidget*>(save_button_)}) {
+                       static_cast<QWidget*>(previous_button_), static_cast<QWidget*>(next_button_),
+                       static_cast<QWidget*>(save_button_)}) {
         w->setEnabled(!busy);
     }
     if (busy) {
@@ -206,8 +199,7 @@ void ReaderWindow::set_busy(bool busy)
     }
 }
 
-void ReaderWindow::open_chapter(int number)
-{
+void ReaderWindow::open_chapter(int number) {
     const ChapterEntry entry = chapters_->chapter_at(number - 1);
     caption_ = entry.name;
     setWindowTitle(from_gbk(caption_));
@@ -216,8 +208,7 @@ void ReaderWindow::open_chapter(int number)
     load(entry.link, number);
 }
 
-void ReaderWindow::load(const std::string& link, int number)
-{
+void ReaderWindow::load(const std::string& link, int number) {
     set_busy(true);
     const std::string book_link = chapters_ != nullptr ? chapters_->book_link() : std::string();
     runner_.run(
@@ -242,8 +233,7 @@ void ReaderWindow::load(const std::string& link, int number)
         });
 }
 
-void ReaderWindow::jump()
-{
+void ReaderWindow::jump() {
     if (busy_) {
         return;
     }
@@ -255,8 +245,7 @@ void ReaderWindow::jump()
     open_chapter(n);
 }
 
-void ReaderWindow::next_chapter()
-{
+void ReaderWindow::next_chapter() {
     if (busy_) {
         return;
     }
@@ -270,8 +259,7 @@ void ReaderWindow::next_chapter()
     open_chapter(current + 1);
 }
 
-void ReaderWindow::previous_chapter()
-{
+void ReaderWindow::previous_chapter() {
     if (busy_) {
         return;
     }
@@ -284,8 +272,7 @@ void ReaderWindow::previous_chapter()
     open_chapter(std::min(current - 1, chapter_count()));
 }
 
-void ReaderWindow::change_font_size(int delta)
-{
+void ReaderWindow::change_font_size(int delta) {
     QFont font = text_->font();
     // A point size below 1 is no font at all; stop there.
     font.setPointSize(std::max(1, font.pointSize() + delta));
@@ -293,8 +280,7 @@ void ReaderWindow::change_font_size(int delta)
     QSettings().setValue(QStringLiteral("reader/font_size"), font.pointSize());
 }
 
-void ReaderWindow::apply_colour_scheme(int index)
-{
+void ReaderWindow::apply_colour_scheme(int index) {
     if (index < 0 || index >= static_cast<int>(std::size(colour_schemes))) {
         return;
     }
@@ -312,25 +298,24 @@ void ReaderWindow::apply_colour_scheme(int index)
     QSettings().setValue(QStringLiteral("reader/colours"), index);
 }
 
-void ReaderWindow::save_chapter()
-{
+void ReaderWindow::save_chapter() {
     if (busy_) {
         return;
     }
     const SavedBook book{state_.download_base, chapters_ ? chapters_->book_name() : std::string(),
                          chapters_ ? chapters_->book_author() : std::string()};
-    const SaveOutcome saved = save_chapter_file(book, to_gbk(number_->text()), caption_, shown_text_);
+    const SaveOutcome saved =
+        save_chapter_file(book, to_gbk(number_->text()), caption_, shown_text_);
     if (saved.ok) {
         prompter_.inform(this, Message{gbk("已下载此章节！") + "\n" + saved.path,
                                        MessageIcon::information, gbk("系统提示")});
     } else {
-        prompter_.inform(this, Message{gbk("本章保存失败：") + saved.path, MessageIcon::error,
-                                       gbk("系统提示")});
+        prompter_.inform(
+            this, Message{gbk("本章保存失败：") + saved.path, MessageIcon::error, gbk("系统提示")});
     }
 }
 
-bool ReaderWindow::eventFilter(QObject* watched, QEvent* event)
-{
+bool ReaderWindow::eventFilter(QObject* watched, QEvent* event) {
     // Space pages down and Shift+Space up, as in every reader; the text box does the rest.
     if (watched == text_ && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
@@ -344,8 +329,7 @@ bool ReaderWindow::eventFilter(QObject* watched, QEvent* event)
     return QWidget::eventFilter(watched, event);
 }
 
-void ReaderWindow::closeEvent(QCloseEvent* event)
-{
+void ReaderWindow::closeEvent(QCloseEvent* event) {
     remember_window_place(this);
     QWidget::closeEvent(event);
 }

@@ -22,8 +22,7 @@
 namespace tovani::ui {
 namespace {
 
-std::string date_of(std::time_t t)
-{
+std::string date_of(std::time_t t) {
     if (t == 0) {
         return "-";
     }
@@ -33,8 +32,7 @@ std::string date_of(std::time_t t)
 } // namespace
 
 ShelfWindow::ShelfWindow(AppState& state, Prompter& prompter, QWidget* opener)
-    : QWidget(nullptr), state_(state), prompter_(prompter)
-{
+    : QWidget(nullptr), state_(state), prompter_(prompter) {
     setObjectName(QStringLiteral("书架窗口"));
     setWindowTitle(QStringLiteral("书架 - Tovani小说下载器"));
     auto* layout = new QVBoxLayout(this);
@@ -72,8 +70,7 @@ ShelfWindow::ShelfWindow(AppState& state, Prompter& prompter, QWidget* opener)
     refresh();
 }
 
-void ShelfWindow::refresh()
-{
+void ShelfWindow::refresh() {
     list_->clear();
     std::string error;
     const std::unique_ptr<Shelf> shelf = Shelf::open(Shelf::default_path(), &error);
@@ -86,10 +83,10 @@ void ShelfWindow::refresh()
     std::vector<std::vector<std::string>> rows;
     for (const ShelfBook& b : books_) {
         const BookSource* source = state_.sources.find(b.source);
-        rows.push_back({b.name, b.author, source ? source_label(*source) : std::to_string(b.source),
-                        std::to_string(b.chapters_downloaded) + "/" +
-                            std::to_string(b.chapters_known),
-                        date_of(b.last_update)});
+        rows.push_back(
+            {b.name, b.author, source ? source_label(*source) : std::to_string(b.source),
+             std::to_string(b.chapters_downloaded) + "/" + std::to_string(b.chapters_known),
+             date_of(b.last_update)});
     }
     append_rows(list_, rows);
     if (status_->text().isEmpty() || !busy_) {
@@ -98,14 +95,12 @@ void ShelfWindow::refresh()
     }
 }
 
-int ShelfWindow::selected_row() const
-{
+int ShelfWindow::selected_row() const {
     const QList<QTreeWidgetItem*> selected = list_->selectedItems();
     return selected.isEmpty() ? -1 : list_->indexOfTopLevelItem(selected.front());
 }
 
-void ShelfWindow::set_busy(bool busy)
-{
+void ShelfWindow::set_busy(bool busy) {
     busy_ = busy;
     for (QPushButton* b : buttons_) {
         b->setEnabled(!busy);
@@ -117,8 +112,7 @@ void ShelfWindow::set_busy(bool busy)
     }
 }
 
-void ShelfWindow::update_selected()
-{
+void ShelfWindow::update_selected() {
     const int row = selected_row();
     if (row < 0 || busy_) {
         return;
@@ -126,15 +120,13 @@ void ShelfWindow::update_selected()
     update_books({books_[static_cast<std::size_t>(row)]});
 }
 
-void ShelfWindow::update_all()
-{
+void ShelfWindow::update_all() {
     if (!busy_ && !books_.empty()) {
         update_books(books_);
     }
 }
 
-void ShelfWindow::update_books(std::vector<ShelfBook> books)
-{
+void ShelfWindow::update_books(std::vector<ShelfBook> books) {
     set_busy(true);
     status_->setText(QStringLiteral("正在更新 %1 本书……").arg(books.size()));
     runner_.run(
@@ -157,8 +149,9 @@ void ShelfWindow::update_books(std::vector<ShelfBook> books)
                 if (!r.error.empty()) {
                     line += from_gbk(r.error);
                 } else if (!r.outcome.ok()) {
-                    line += from_gbk(outcome_words(r.outcome.kind) +
-                                     (r.outcome.reason.empty() ? "" : gbk("：") + r.outcome.reason));
+                    line +=
+                        from_gbk(outcome_words(r.outcome.kind) +
+                                 (r.outcome.reason.empty() ? "" : gbk("：") + r.outcome.reason));
                 } else {
                     line += QStringLiteral("%1 个新章节").arg(r.new_chapters);
                 }
@@ -171,8 +164,7 @@ void ShelfWindow::update_books(std::vector<ShelfBook> books)
         });
 }
 
-void ShelfWindow::open_folder()
-{
+void ShelfWindow::open_folder() {
     const int row = selected_row();
     if (row < 0) {
         return;
@@ -182,8 +174,7 @@ void ShelfWindow::open_folder()
     prompter_.open_folder(from_gbk(download_folder(base)));
 }
 
-void ShelfWindow::continue_reading()
-{
+void ShelfWindow::continue_reading() {
     const int row = selected_row();
     if (row < 0) {
         return;
@@ -207,8 +198,7 @@ void ShelfWindow::continue_reading()
     });
 }
 
-void ShelfWindow::closeEvent(QCloseEvent* event)
-{
+void ShelfWindow::closeEvent(QCloseEvent* event) {
     remember_window_place(this);
     QWidget::closeEvent(event);
 }

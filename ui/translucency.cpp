@@ -14,8 +14,7 @@ namespace tovani::ui {
 namespace {
 
 // The screen of $DISPLAY (":0.1" is screen 1); 0 when it names none.
-int display_screen()
-{
+int display_screen() {
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr) {
         return 0;
@@ -26,8 +25,7 @@ int display_screen()
     return dot == std::string::npos ? 0 : std::atoi(text.c_str() + dot + 1);
 }
 
-bool x11_compositor_running(xcb_connection_t* connection)
-{
+bool x11_compositor_running(xcb_connection_t* connection) {
     const std::string name = "_NET_WM_CM_S" + std::to_string(display_screen());
     const xcb_intern_atom_cookie_t atom_cookie =
         xcb_intern_atom(connection, 0, static_cast<uint16_t>(name.size()), name.c_str());
@@ -45,8 +43,7 @@ bool x11_compositor_running(xcb_connection_t* connection)
 
 } // namespace
 
-bool translucency_available()
-{
+bool translucency_available() {
     if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
         return true;
     }

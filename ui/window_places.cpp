@@ -8,8 +8,7 @@
 namespace tovani::ui {
 namespace {
 
-QString key_of(const QWidget* window)
-{
+QString key_of(const QWidget* window) {
     return QStringLiteral("windows/") + window->objectName() + QStringLiteral("/geometry");
 }
 
@@ -17,8 +16,7 @@ constexpr int cascade_step = 32;
 
 } // namespace
 
-void place_window(QWidget* window, const QWidget* opener)
-{
+void place_window(QWidget* window, const QWidget* opener) {
     QSettings settings;
     const QByteArray saved = settings.value(key_of(window)).toByteArray();
     if (!saved.isEmpty() && window->restoreGeometry(saved)) {
@@ -37,8 +35,7 @@ void place_window(QWidget* window, const QWidget* opener)
     }
 }
 
-void remember_window_place(const QWidget* window)
-{
+void remember_window_place(const QWidget* window) {
     QSettings settings;
     settings.setValue(key_of(window), window->saveGeometry());
 }

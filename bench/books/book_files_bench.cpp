@@ -49,7 +49,8 @@ struct Book {
 const Book& book() {
     static const Book b = [] {
         Book book;
-        const fs::path dir = fs::temp_directory_path() / ("tovani-books-bench-" + std::to_string(getpid()));
+        const fs::path dir =
+            fs::temp_directory_path() / ("tovani-books-bench-" + std::to_string(getpid()));
         fs::remove_all(dir);
         book.base = dir.string() + "/";
         demo::LibraryOptions options;
@@ -98,8 +99,12 @@ void run(benchmark::State& state, bool epub) {
     state.counters["peak_rss_MB"] = static_cast<double>(peak_rss_kib()) / 1024;
 }
 
-void BM_GbkTextBook(benchmark::State& state) { run(state, false); }
-void BM_EpubBook(benchmark::State& state) { run(state, true); }
+void BM_GbkTextBook(benchmark::State& state) {
+    run(state, false);
+}
+void BM_EpubBook(benchmark::State& state) {
+    run(state, true);
+}
 
 } // namespace
 

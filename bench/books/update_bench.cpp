@@ -31,7 +31,8 @@ void BM_UpdateUnchangedShelf(benchmark::State& state) {
         return;
     }
     const SourceTable table = tovani::test::demo_site_table(*sites);
-    const fs::path dir = fs::temp_directory_path() / ("tovani-update-bench-" + std::to_string(getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("tovani-update-bench-" + std::to_string(getpid()));
     fs::remove_all(dir);
     fs::create_directories(dir);
     auto shelf = Shelf::open((dir / "shelf.db").string());
@@ -91,4 +92,8 @@ void BM_UpdateUnchangedShelf(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_UpdateUnchangedShelf)->Arg(100)->Iterations(3)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_UpdateUnchangedShelf)
+    ->Arg(100)
+    ->Iterations(3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();

@@ -35,10 +35,10 @@ namespace {
 // Built-in source `id` with its connection limit raised to the benchmark's 50 workers: these
 // figures are the engine's overhead, not the politeness a real site gets.
 tovani::BookSource unlimited_source(int id, const std::string& host = {}) {
-    tovani::BookSource s = *tovani::builtin_source_table(
-                               host.empty() ? std::map<int, std::string>{}
-                                            : std::map<int, std::string>{{id, host}})
-                               .find(id);
+    tovani::BookSource s =
+        *tovani::builtin_source_table(host.empty() ? std::map<int, std::string>{}
+                                                   : std::map<int, std::string>{{id, host}})
+             .find(id);
     s.rule.politeness.max_connections = 50;
     return s;
 }

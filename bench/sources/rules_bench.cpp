@@ -20,7 +20,8 @@ namespace fs = std::filesystem;
 
 void BM_LoadSourceTable(benchmark::State& state) {
     const int user_rules = static_cast<int>(state.range(0));
-    const fs::path home = fs::temp_directory_path() / ("tovani-rules-bench-" + std::to_string(getpid()));
+    const fs::path home =
+        fs::temp_directory_path() / ("tovani-rules-bench-" + std::to_string(getpid()));
     fs::remove_all(home);
     fs::create_directories(home / "tovani" / "sources.d");
     // User rules are copies of the bundled ones under new ids, as a user's edited exports are.
@@ -29,7 +30,8 @@ void BM_LoadSourceTable(benchmark::State& state) {
         std::string text(bundled[static_cast<std::size_t>(i) % bundled.size()].text);
         const auto at = text.find("\nid = ");
         text.replace(at + 6, 1, std::to_string(10 + i));
-        std::ofstream(home / "tovani" / "sources.d" / ("rule" + std::to_string(i) + ".toml")) << text;
+        std::ofstream(home / "tovani" / "sources.d" / ("rule" + std::to_string(i) + ".toml"))
+            << text;
     }
     const std::string config = home.string();
     const Getenv env = [&config](const char* name) -> const char* {

@@ -12,8 +12,8 @@
 
 #include "demo/demo_sites.h"
 #include "sources/search_all.h"
-#include "text/encoding.h"
 #include "tests/support/demo_site_table.h"
+#include "text/encoding.h"
 
 namespace {
 

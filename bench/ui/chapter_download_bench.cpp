@@ -23,12 +23,12 @@
 #include "demo/demo_sites.h"
 #include "download/download_job.h"
 #include "download/download_store.h"
+#include "tests/support/demo_site_table.h"
 #include "ui/app_state.h"
 #include "ui/chapter_window.h"
 #include "ui/fonts.h"
 #include "ui/prompter.h"
 #include "ui/qt_text.h"
-#include "tests/support/demo_site_table.h"
 
 namespace {
 
@@ -37,8 +37,7 @@ using namespace tovani;
 constexpr int chapter_count = 2000;
 constexpr int source = 7; // a GBK site over plain HTTP
 
-QApplication& application()
-{
+QApplication& application() {
     static int argc = 1;
     static char name[] = "ui_chapter_download_bench";
     static char* argv[] = {name, nullptr};
@@ -57,8 +56,7 @@ QApplication& application()
     return *app;
 }
 
-demo::DemoSites& demo_sites()
-{
+demo::DemoSites& demo_sites() {
     static std::unique_ptr<demo::DemoSites> sites = [] {
         demo::DemoOptions options;
         options.free_ports = true;
@@ -72,8 +70,7 @@ demo::DemoSites& demo_sites()
 class AnswerYes final : public ui::Prompter {
 public:
     QMessageBox::StandardButton prompt(QWidget*, const tovani::ui::Message& message,
-                                       QMessageBox::StandardButtons buttons) override
-    {
+                                       QMessageBox::StandardButtons buttons) override {
         shown.push_back(message);
         questions += buttons.testFlag(QMessageBox::Yes) ? 1 : 0;
         return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
@@ -83,8 +80,7 @@ public:
     int questions = 0;
 };
 
-bool wait_until(const std::function<bool()>& done, int timeout_ms)
-{
+bool wait_until(const std::function<bool()>& done, int timeout_ms) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
@@ -99,8 +95,7 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms)
 // Compares the book file with the expected chapters piece by piece, so the check itself does
 // not hold the whole book in memory.
 bool book_file_is_complete(const QString& path, const demo::DemoLibrary& library,
-                           const demo::DemoBook& book)
-{
+                           const demo::DemoBook& book) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return false;
@@ -117,8 +112,7 @@ bool book_file_is_complete(const QString& path, const demo::DemoLibrary& library
     return file.atEnd();
 }
 
-void BM_ChapterWindowDownloadsAndMerges(benchmark::State& state)
-{
+void BM_ChapterWindowDownloadsAndMerges(benchmark::State& state) {
     application();
     demo::DemoSites& demo = demo_sites();
     const demo::DemoBook& book = demo.library().scale_book();
@@ -146,7 +140,8 @@ void BM_ChapterWindowDownloadsAndMerges(benchmark::State& state)
             state.SkipWithError("the chapter list did not load");
             return;
         }
-        window->findChild<QComboBox*>(QStringLiteral("组合框1"))->setCurrentText(QStringLiteral("30"));
+        window->findChild<QComboBox*>(QStringLiteral("组合框1"))
+            ->setCurrentText(QStringLiteral("30"));
         QString shown;
         QObject::connect(window.get(), &ui::ChapterWindow::progress_shown,
                          [&](const QString& text) { shown = text; });
@@ -176,9 +171,12 @@ void BM_ChapterWindowDownloadsAndMerges(benchmark::State& state)
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     state.counters["peak_rss_mb"] = static_cast<double>(usage.ru_maxrss) / 1024.0;
-    state.counters["chapters_per_s"] =
-        benchmark::Counter(static_cast<double>(chapter_count), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["chapters_per_s"] = benchmark::Counter(
+        static_cast<double>(chapter_count), benchmark::Counter::kIsIterationInvariantRate);
 }
-BENCHMARK(BM_ChapterWindowDownloadsAndMerges)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_ChapterWindowDownloadsAndMerges)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 } // namespace

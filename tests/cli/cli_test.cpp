@@ -115,7 +115,7 @@ TEST_F(CliTest, ChaptersReadAndDetails) {
         EXPECT_EQ(read.out, to_utf8(lib.expected_chapter_text(s, book, 3)) + "\n") << s;
 
         const CliRun details = run({"details", "--source", std::to_string(s), "--name", "星河渡舟",
-                                 "--author", "青衫客", "--json", link});
+                                    "--author", "青衫客", "--json", link});
         if (s == 2) {
             EXPECT_EQ(details.status, exit_no_match);
             EXPECT_EQ(details.err, "暂不支持！\n");
@@ -142,18 +142,23 @@ TEST_F(CliTest, FailuresAndUsageErrors) {
     };
     const std::vector<Case> cases{
         {{"search", "--source", "9", "x"}, exit_usage, "there is no book source 9"},
-        {{"search", "--source", "abc", "x"}, exit_usage, "--source must be the number of a book source, not 'abc'"},
+        {{"search", "--source", "abc", "x"},
+         exit_usage,
+         "--source must be the number of a book source, not 'abc'"},
         {{"search", "--source", "1"}, exit_usage, "run 'tovani search --help' for the options"},
         {{"search", "--source", "1", "--all", "x"}, exit_usage, "tovani search: "},
         {{"frobnicate"}, exit_usage, "frobnicate"},
         {{"download", "--source", "1", "--merge", "--no-merge", "x"}, exit_usage, "excludes"},
         {{"search", "--source", "1", "没有这本书"}, exit_no_match, "搜索不到！"},
         // A book page without chapters came: the page does not fit the rule.
-        {{"chapters", "--source", "5", sites_->site_root(5) + "/book/404/"}, exit_site_failed,
+        {{"chapters", "--source", "5", sites_->site_root(5) + "/book/404/"},
+         exit_site_failed,
          "HTTP 404"},
-        {{"read", "--source", "8", sites_->site_root(8) + "/nothing.html"}, exit_site_failed,
+        {{"read", "--source", "8", sites_->site_root(8) + "/nothing.html"},
+         exit_site_failed,
          "HTTP 404"},
-        {{"read", "--source", "8", sites_->book_link(8, 102)}, exit_layout_changed,
+        {{"read", "--source", "8", sites_->book_link(8, 102)},
+         exit_layout_changed,
          "页面与书源规则不符"},
     };
     for (const Case& c : cases) {
@@ -235,7 +240,7 @@ TEST_F(CliTest, DownloadMergesAndReportsFailures) {
     const std::string link = sites_->book_link(7, 102);
     sites_->fail_chapter(102, 4, -1, demo::Fault::http_500, 7);
     CliRun r = run({"download", "--source", "7", "--threads", "5", "--name", "星河渡舟", "--author",
-                 "青衫客", "--merge", "--out", out_.string(), link});
+                    "青衫客", "--merge", "--out", out_.string(), link});
     EXPECT_EQ(r.status, exit_site_failed);
     EXPECT_NE(r.err.find("failed 1 of " + std::to_string(book.chapter_count)), std::string::npos)
         << r.err;
@@ -246,9 +251,9 @@ TEST_F(CliTest, DownloadMergesAndReportsFailures) {
     r = run({"download", "--source", "7", "--threads", "5", "--name", "星河渡舟", "--author",
              "青衫客", "--merge", "--out", out_.string(), link});
     ASSERT_EQ(r.status, exit_ok) << r.err;
-    EXPECT_NE(r.err.find("downloaded 1, already complete " +
-                         std::to_string(book.chapter_count - 1)),
-              std::string::npos)
+    EXPECT_NE(
+        r.err.find("downloaded 1, already complete " + std::to_string(book.chapter_count - 1)),
+        std::string::npos)
         << r.err;
     const std::string book_file = to_utf8(book_file_path(out_.string(), book.title, book.author));
     EXPECT_EQ(r.out, book_file + "\n");
@@ -256,8 +261,8 @@ TEST_F(CliTest, DownloadMergesAndReportsFailures) {
     ASSERT_TRUE(read_file(utf8_to_text(book_file), bytes));
     std::string expected;
     for (int n = 1; n <= book.chapter_count; ++n) {
-        expected += lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(7, book, n) +
-                    "\r\n\r\n";
+        expected +=
+            lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(7, book, n) + "\r\n\r\n";
     }
     EXPECT_EQ(bytes, expected);
 }
@@ -381,8 +386,8 @@ TEST_F(CliTest, NinthSiteThroughARuleFileAlone) {
     ASSERT_TRUE(read_file(utf8_to_text(r.out.substr(0, r.out.size() - 1)), bytes));
     std::string expected;
     for (int n = 1; n <= book.chapter_count; ++n) {
-        expected += lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(9, book, n) +
-                    "\r\n\r\n";
+        expected +=
+            lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(9, book, n) + "\r\n\r\n";
     }
     EXPECT_EQ(bytes, expected);
     unsetenv("TOVANI_SITE_HOST_9");
@@ -455,8 +460,8 @@ TEST_F(CliTest, UpdateFetchesOnlyNewChapters) {
     const int inserted = book.chapter_count + 3;
     std::string expected;
     for (int n : {1, 2, inserted}) {
-        expected += lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(7, book, n) +
-                    "\r\n\r\n";
+        expected +=
+            lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(7, book, n) + "\r\n\r\n";
     }
     EXPECT_EQ(bytes.substr(0, expected.size()), expected);
     for (int n = 1; n <= book.chapter_count + 3; ++n) {
@@ -519,8 +524,8 @@ TEST_F(CliTest, CrashDuringUpdateThenRerun) {
     ASSERT_TRUE(read_file(utf8_to_text(book_file), bytes));
     std::string expected;
     for (int n = 1; n <= book.chapter_count + 60; ++n) {
-        expected += lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(1, book, n) +
-                    "\r\n\r\n";
+        expected +=
+            lib.chapter_name(book, n) + "\r\n" + lib.expected_chapter_text(1, book, n) + "\r\n\r\n";
     }
     EXPECT_EQ(bytes, expected);
 }
@@ -531,9 +536,9 @@ TEST_F(CliTest, CrashDuringDownloadThenResume) {
     const demo::DemoLibrary& lib = sites_->library();
     const demo::DemoBook& book = lib.scale_book();
     const std::string link = sites_->book_link(1, book.id);
-    const std::vector<std::string> args{TOVANI_CLI_PATH, "download", "--source", "1",
-                                        "--threads", "4", "--name", "万卷长河", "--author",
-                                        "造书匠", "--no-merge", "--out", out_.string(), link};
+    const std::vector<std::string> args{
+        TOVANI_CLI_PATH, "download", "--source", "1",          "--threads", "4",           "--name",
+        "万卷长河",      "--author", "造书匠",   "--no-merge", "--out",     out_.string(), link};
     sites_->set_latency(std::chrono::milliseconds(15));
     const pid_t child = fork();
     ASSERT_GE(child, 0);

@@ -15,8 +15,8 @@
 #include "sources/chapter_text.h"
 #include "sources/search.h"
 #include "sources/search_all.h"
-#include "text/encoding.h"
 #include "tests/support/demo_site_table.h"
+#include "text/encoding.h"
 
 namespace tovani::demo {
 namespace {

@@ -26,7 +26,9 @@ class ListedChapters final : public ChapterSource {
 public:
     explicit ListedChapters(std::vector<BookChapter> chapters) : chapters_(std::move(chapters)) {}
     int count() const override { return static_cast<int>(chapters_.size()); }
-    std::string name(int n) const override { return chapters_[static_cast<std::size_t>(n - 1)].name; }
+    std::string name(int n) const override {
+        return chapters_[static_cast<std::size_t>(n - 1)].name;
+    }
     bool read(int n, BookChapter& c) override {
         c = chapters_[static_cast<std::size_t>(n - 1)];
         return true;
@@ -56,8 +58,10 @@ protected:
 
     // A chapter with markup characters, a reference that must stay literal, and an indent.
     static ListedChapters sample() {
-        return ListedChapters({{gbk("第一章 <开始> & “引号”"), gbk("　　第一段&lt;不是标签&gt;\r\n\r\n    第二段 <b>粗</b> & 'x'\r\n")},
-                               {gbk("第二章"), gbk("　　乙?丙")}});
+        return ListedChapters(
+            {{gbk("第一章 <开始> & “引号”"),
+              gbk("　　第一段&lt;不是标签&gt;\r\n\r\n    第二段 <b>粗</b> & 'x'\r\n")},
+             {gbk("第二章"), gbk("　　乙?丙")}});
     }
     static BookInfo info() {
         return {gbk("测试之书"), gbk("某人"), "tovani:2:http://s2.test/biquge_1/", {}, 1700000000};
@@ -74,7 +78,8 @@ TEST_F(BookFiles, GbkTextBookIsTheMergeAsItAlwaysWas) {
     ASSERT_EQ(r.files.size(), 1u);
     EXPECT_EQ(to_utf8(r.files[0]), dir_.string() + "/小说下载/测试之书  某人.txt");
     EXPECT_EQ(bytes_of(r.files[0]),
-              gbk("第一章 <开始> & “引号”\r\n　　第一段&lt;不是标签&gt;\r\n\r\n    第二段 <b>粗</b> & 'x'\r\n"
+              gbk("第一章 <开始> & “引号”\r\n　　第一段&lt;不是标签&gt;\r\n\r\n    第二段 "
+                  "<b>粗</b> & 'x'\r\n"
                   "\r\n\r\n第二章\r\n　　乙?丙\r\n\r\n"));
 }
 
@@ -84,10 +89,11 @@ TEST_F(BookFiles, Utf8TextBookStartsWithTitleAndAuthorAndUsesLineFeeds) {
     formats.encoding = TextEncoding::utf8;
     const BookFilesResult r = write_book_files(base(), info(), chapters, formats);
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(bytes_of(r.files[0]),
-              "测试之书\n作者：某人\n\n"
-              "第一章 <开始> & “引号”\n　　第一段&lt;不是标签&gt;\n\n    第二段 <b>粗</b> & 'x'\n\n\n"
-              "第二章\n　　乙?丙\n\n");
+    EXPECT_EQ(
+        bytes_of(r.files[0]),
+        "测试之书\n作者：某人\n\n"
+        "第一章 <开始> & “引号”\n　　第一段&lt;不是标签&gt;\n\n    第二段 <b>粗</b> & 'x'\n\n\n"
+        "第二章\n　　乙?丙\n\n");
 }
 
 struct ConversionCase {
@@ -225,7 +231,8 @@ TEST_F(ShelfTest, ChaptersKeepTheirTextsByLink) {
         return true;
     }));
     // The site put a chapter in front and renamed nothing: texts follow their links.
-    EXPECT_EQ(shelf->save_book(book, {{1, "new", "x://n"}, {2, "a", "x://a"}, {3, "b", "x://b"}}), id);
+    EXPECT_EQ(shelf->save_book(book, {{1, "new", "x://n"}, {2, "a", "x://a"}, {3, "b", "x://b"}}),
+              id);
     const auto chapters = shelf->chapters(id);
     ASSERT_EQ(chapters.size(), 3u);
     EXPECT_FALSE(chapters[0].downloaded);

@@ -15,8 +15,8 @@
 #include "download/download_store.h"
 #include "download/thread_pool.h"
 #include "sources/chapter_list.h"
-#include "text/encoding.h"
 #include "tests/support/demo_site_table.h"
+#include "text/encoding.h"
 
 namespace tovani {
 namespace {
@@ -152,8 +152,8 @@ TEST_F(DownloadJobTest, ProgressTextsFollowSinglePrecisionSums) {
     EXPECT_EQ(progress_text(100.0f), gbk("当前进度：100%"));
 
     // The job's sums: 1000 steps end at 99.999, 2500 at 100.002.
-    for (const auto& [chapters, last] :
-         std::vector<std::pair<int, std::string>>{{3, "100"}, {1000, "99.999"}, {2500, "100.002"}}) {
+    for (const auto& [chapters, last] : std::vector<std::pair<int, std::string>>{
+             {3, "100"}, {1000, "99.999"}, {2500, "100.002"}}) {
         DownloadRequest r;
         r.source = offline(8);
         r.book_name = "b";
@@ -195,8 +195,9 @@ TEST_F(DownloadJobTest, TransientFaultsLoseNothing) {
     EXPECT_EQ(summary.downloaded, book.chapter_count);
     for (std::size_t i = 0; i < faults.size(); ++i) {
         const int n = static_cast<int>(i) + 1;
-        EXPECT_EQ(file(chapter_file_path(folder_of(book), n, sites_->library().chapter_name(book, n))),
-                  sites_->library().expected_chapter_text(source, book, n))
+        EXPECT_EQ(
+            file(chapter_file_path(folder_of(book), n, sites_->library().chapter_name(book, n))),
+            sites_->library().expected_chapter_text(source, book, n))
             << demo::fault_name(faults[i]);
     }
 }
@@ -221,8 +222,8 @@ TEST_F(DownloadJobTest, PermanentFailureIsReportedAndResumedLater) {
         EXPECT_EQ(summary.downloaded, book.chapter_count - 2);
         // Progress still advanced once per chapter.
         EXPECT_EQ(seen.size(), static_cast<std::size_t>(book.chapter_count));
-        EXPECT_FALSE(fs::exists(to_utf8(chapter_file_path(folder_of(book), 5,
-                                                          lib.chapter_name(book, 5)))));
+        EXPECT_FALSE(
+            fs::exists(to_utf8(chapter_file_path(folder_of(book), 5, lib.chapter_name(book, 5)))));
     }
     sites_->clear_faults();
     sites_->reset_counts();

@@ -256,8 +256,8 @@ TEST_F(FetchPage, ResponseHeadersOf5000BytesOrMoreBecomeSpaces) {
 }
 
 TEST_F(FetchPage, CutTransfersFailInsteadOfReturningPartOfThePage) {
-    set_fetch_limits({.stall_time = std::chrono::seconds(1),
-                      .total_time = std::chrono::milliseconds(2500)});
+    set_fetch_limits(
+        {.stall_time = std::chrono::seconds(1), .total_time = std::chrono::milliseconds(2500)});
     const std::string page(100, 'p');
     struct CutCase {
         std::string name;
@@ -285,8 +285,9 @@ TEST_F(FetchPage, CutTransfersFailInsteadOfReturningPartOfThePage) {
         server.route("/cut", [&](const test::SeenRequest&) { return c.reply; });
         int status = -1;
         FetchReport report;
-        EXPECT_EQ(fetch_page(server.url("/cut"), {.http_status_out = &status, .report_out = &report}),
-                  "");
+        EXPECT_EQ(
+            fetch_page(server.url("/cut"), {.http_status_out = &status, .report_out = &report}),
+            "");
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(report.failure, c.failure);
         EXPECT_FALSE(report.reason.empty());

@@ -35,9 +35,15 @@ struct DialectCase {
 
 TEST(RegexObject, Dialect) {
     const std::vector<DialectCase> cases = {
-        {"greedy group runs to the last end on the line", "<b>(.*)</b>", "<b>x</b><b>y</b>", false,
+        {"greedy group runs to the last end on the line",
+         "<b>(.*)</b>",
+         "<b>x</b><b>y</b>",
+         false,
          {"<b>x</b><b>y</b>"}},
-        {"dot stops at a line feed", "<b>(.*)</b>", "<b>x</b>\n<b>y</b>", false,
+        {"dot stops at a line feed",
+         "<b>(.*)</b>",
+         "<b>x</b>\n<b>y</b>",
+         false,
          {"<b>x</b>", "<b>y</b>"}},
         {"dot takes a carriage return", "a.b", "a\rb a\nb", false, {"a\rb"}},
         {"lazy plus", "<(.+?)>", "<a><b>", false, {"<a>", "<b>"}},
@@ -45,7 +51,10 @@ TEST(RegexObject, Dialect) {
         {"case kept", "bookname", "BookName bookname", true, {"bookname"}},
         {"\\w is ASCII only", "\\w+", gbk("ab中cd_1"), true, {"ab", "cd_1"}},
         {"[^\\w] takes a whole Chinese character", "[^\\w]", gbk("a中b"), true, {gbk("中")}},
-        {"\\S+ takes whole characters", "\\S+", gbk("第一章 开始"), true,
+        {"\\S+ takes whole characters",
+         "\\S+",
+         gbk("第一章 开始"),
+         true,
          {gbk("第一章"), gbk("开始")}},
         {"escaped < and class [^\\<]", "\\<a\\>([^\\<]+)", "<a>text</a>", true, {"<a>text"}},
         {"[-\\w] with a literal dash", "[-\\w]+", "x-1 y", true, {"x-1", "y"}},
@@ -116,12 +125,11 @@ TEST(RegexObject, OutOfRangeReadsGiveEmptyText) {
         int index;
         int group;
     };
-    const std::vector<Read> empty_reads = {{0, 1}, {-1, 1}, {3, 1}, {1, 0}, {1, -1},
-                                           {1, 3}, {1, 2}, {1000000, 1}};
+    const std::vector<Read> empty_reads = {{0, 1},  {-1, 1}, {3, 1}, {1, 0},
+                                           {1, -1}, {1, 3},  {1, 2}, {1000000, 1}};
     for (const auto& r : empty_reads) {
         int position = 123;
-        EXPECT_EQ(re.submatch_text(r.index, r.group, &position), "")
-            << r.index << "," << r.group;
+        EXPECT_EQ(re.submatch_text(r.index, r.group, &position), "") << r.index << "," << r.group;
         EXPECT_EQ(position, -1) << r.index << "," << r.group;
     }
     for (const int index : {0, -1, 3}) {
@@ -148,7 +156,11 @@ TEST(RegexObject, SecondCreateReplacesEverything) {
 
 TEST(RegexObject, PositionsAreGbkByteOffsets) {
     // 中 two bytes, then an invalid byte, a four-byte GB18030 character, then ASCII
-    const std::string text = gbk("中") + "a\xFF" "\x81\x30\x81\x30" "b" + gbk("文字");
+    const std::string text = gbk("中") +
+                             "a\xFF"
+                             "\x81\x30\x81\x30"
+                             "b" +
+                             gbk("文字");
     RegexObject re;
     ASSERT_TRUE(re.create(gbk("b(文)(字)"), text, true));
     ASSERT_EQ(re.match_count(), 1);
@@ -158,7 +170,10 @@ TEST(RegexObject, PositionsAreGbkByteOffsets) {
     EXPECT_EQ(re.submatch_text(1, 2, &position), gbk("字"));
     EXPECT_EQ(position, 11);
 
-    ASSERT_TRUE(re.create("a", "a\xFF" "a", true));
+    ASSERT_TRUE(re.create("a",
+                          "a\xFF"
+                          "a",
+                          true));
     ASSERT_EQ(re.match_count(), 2);
     re.match_text(2, &position);
     EXPECT_EQ(position, 2);
@@ -180,8 +195,8 @@ TEST(RegexObject, ChapterListPatternOverLongSingleLine) {
     for (int i = 0; i < 20000; ++i)
         page += "<dd><a href=\"/b/" + std::to_string(i) + ".html\">" + gbk("章") + "</a></dd>";
     RegexObject re;
-    ASSERT_TRUE(re.create(gbk("<dd><a href=#引号(.*)#引号>(.*)</a></dd>"), page, false, false, true,
-                          true));
+    ASSERT_TRUE(
+        re.create(gbk("<dd><a href=#引号(.*)#引号>(.*)</a></dd>"), page, false, false, true, true));
     ASSERT_EQ(re.match_count(), 1);
     EXPECT_EQ(re.submatch_text(1, 1).substr(0, 9), "/b/0.html");
     EXPECT_EQ(re.submatch_text(1, 2), gbk("章"));
@@ -223,7 +238,7 @@ TEST(RegexObject, MovedObjectKeepsItsMatches) {
     RegexObject b(std::move(a));
     EXPECT_EQ(b.submatch_text(1, 1), "42");
     EXPECT_EQ(a.match_count(), 0);   // NOLINT(bugprone-use-after-move): moved-from stays safe
-    EXPECT_EQ(a.match_text(1), ""); // NOLINT(bugprone-use-after-move)
+    EXPECT_EQ(a.match_text(1), "");  // NOLINT(bugprone-use-after-move)
     EXPECT_TRUE(a.create("x", "x")); // NOLINT(bugprone-use-after-move)
     EXPECT_EQ(a.match_count(), 1);
 }

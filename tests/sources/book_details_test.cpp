@@ -47,9 +47,7 @@ TEST(BookDetails, ATagClosedWithASpaceRunsOnToTheNextEndMarker) {
     const auto out = parse(1, {}, page);
     EXPECT_EQ(out.details->title,
               gbk("甲\" />\n<meta property=\"og:novel:status\" content=\"完结"));
-    EXPECT_EQ(parse(1, {}, "<meta property=\"og:title\" content=\"甲\" />")
-                  .details->title,
-              "");
+    EXPECT_EQ(parse(1, {}, "<meta property=\"og:title\" content=\"甲\" />").details->title, "");
 }
 
 TEST(BookDetails, Source5ReadsItsTableAndTheSearchHit) {
@@ -61,15 +59,15 @@ TEST(BookDetails, Source5ReadsItsTableAndTheSearchHit) {
     const SearchHit hit{3, gbk("行书"), gbk("某乙"), "http://s5.test/b/"};
     const auto out = parse(5, hit, page);
     ASSERT_TRUE(out.details);
-    EXPECT_EQ(*out.details, (BookDetails{"http://s5.test/c.png", gbk("某乙"), gbk("行书"),
-                                         "2026-11-30", "", gbk("第九章 终"),
-                                         gbk("第一行第二行第三行<br />第四行")}));
+    EXPECT_EQ(*out.details,
+              (BookDetails{"http://s5.test/c.png", gbk("某乙"), gbk("行书"), "2026-11-30", "",
+                           gbk("第九章 终"), gbk("第一行第二行第三行<br />第四行")}));
 }
 
 TEST(BookDetails, Source2IsRefusedWithoutAFetch) {
     FakeWeb web;
-    const auto out = request_book_details(source(2), {1, "a", "b", "http://s2.test/b/"},
-                                          web.fetchers());
+    const auto out =
+        request_book_details(source(2), {1, "a", "b", "http://s2.test/b/"}, web.fetchers());
     EXPECT_FALSE(out.details);
     EXPECT_TRUE(out.refused);
     EXPECT_TRUE(web.asked.empty());

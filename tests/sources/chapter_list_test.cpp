@@ -7,8 +7,8 @@
 namespace tovani {
 namespace {
 
-using test::source;
 using test::gbk_page;
+using test::source;
 
 ChapterEntry entry(int n, const char* name, std::string link) {
     return {n, gbk(name), std::move(link)};
@@ -39,9 +39,9 @@ TEST(ChapterList, Source2ListsOnlyTheFirstMatchingLine) {
 }
 
 TEST(ChapterList, Source3UsesTheLinkAsWritten) {
-    const std::string page = gbk_page(
-        "<dt>正文</dt>\n<dd><a href=\"http://elsewhere.test/1.html\">第一章</a></dd>\n"
-        "<dd><a href=\"http://elsewhere.test/1.html\">第一章</a></dd>\n<div class=\"x\">");
+    const std::string page =
+        gbk_page("<dt>正文</dt>\n<dd><a href=\"http://elsewhere.test/1.html\">第一章</a></dd>\n"
+                 "<dd><a href=\"http://elsewhere.test/1.html\">第一章</a></dd>\n<div class=\"x\">");
     const auto r = parse(3, "http://s3.test/b/", page);
     ASSERT_EQ(r.status, ChapterListStatus::ok);
     // A chapter that occurs twice is listed twice.
@@ -76,9 +76,10 @@ TEST(ChapterList, Source6Narrowing) {
     EXPECT_EQ(volumes.chapters,
               (std::vector<ChapterEntry>{entry(1, "第一章", "http://s6.test/12345/678.html")}));
     // Without volumes: the latest-chapters block above the list is removed.
-    const auto latest = parse(6, "http://s6.test/9/",
-                              "<dt>最新章节</dt>\n<dd><a href =\"3.html\">三</a></dd>\n<dt>全部</dt>\n"
-                              "<dd><a href =\"1.html\">一</a></dd>\n");
+    const auto latest =
+        parse(6, "http://s6.test/9/",
+              "<dt>最新章节</dt>\n<dd><a href =\"3.html\">三</a></dd>\n<dt>全部</dt>\n"
+              "<dd><a href =\"1.html\">一</a></dd>\n");
     EXPECT_EQ(latest.chapters,
               (std::vector<ChapterEntry>{entry(1, "一", "http://s6.test/9/1.html")}));
 }
@@ -97,8 +98,8 @@ TEST(ChapterList, PagesWithoutChaptersAreToldApart) {
     for (int id = 1; id <= 8; ++id) {
         SCOPED_TRACE(id);
         const auto r = parse(id, "http://x.test/", "<html><body>nothing here</body></html>");
-        EXPECT_EQ(r.status, id == 4 ? ChapterListStatus::page_unsupported
-                                    : ChapterListStatus::no_chapters);
+        EXPECT_EQ(r.status,
+                  id == 4 ? ChapterListStatus::page_unsupported : ChapterListStatus::no_chapters);
         EXPECT_EQ(r.outcome.kind, OutcomeKind::layout_changed);
         EXPECT_TRUE(r.chapters.empty());
 

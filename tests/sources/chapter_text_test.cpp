@@ -11,7 +11,9 @@ namespace {
 using test::gbk_page;
 using test::source;
 
-const TextRule& text_rule(int id) { return source(id).rule.text; }
+const TextRule& text_rule(int id) {
+    return source(id).rule.text;
+}
 
 // Pages as each site serves them: UTF-8 for sources 1, 2, 4 and 6, GBK for the others.
 std::string served(int source, const std::string& utf8) {
@@ -38,9 +40,11 @@ TEST(ChapterText, MarkersAndReplacementsPerSource) {
         {3, false, "<div id=\"content\"><p>甲</p><p>乙</p></div>", "甲\r\n乙\r\n"},
         {3, false, "<div id=\"content\">&nbsp;甲</div>", " 甲"},
         // HTML references of every kind; a character GBK lacks becomes "?".
-        {3, false, "<div id=\"content\">&ldquo;甲&rdquo;&amp;&lt;&#x3000;&#20057;&#x1F600;&hellip;</div>",
+        {3, false,
+         "<div id=\"content\">&ldquo;甲&rdquo;&amp;&lt;&#x3000;&#20057;&#x1F600;&hellip;</div>",
          "“甲”&<　乙?…"},
-        {6, false, "<div id=\"showtxt\">&ldquo;甲&rdquo;&amp;amp;&#x3000;&#x1F600;&unknown;<script>",
+        {6, false,
+         "<div id=\"showtxt\">&ldquo;甲&rdquo;&amp;amp;&#x3000;&#x1F600;&unknown;<script>",
          "“甲”&amp;　?&unknown;"},
         {4, false, "<div id=\"content\">甲<br />乙<br>丙</div>", "甲\r\n乙<br>丙"},
         {5, false, "<div id=\"cp_content\">甲<br>乙<br/>丙<script>x</script>", "甲\r\n乙\r\n丙"},
@@ -83,13 +87,19 @@ TEST(ChapterText, FetchedPagesAreToldApart) {
     EXPECT_EQ(refused.outcome.kind, OutcomeKind::blocked);
     const auto missing = chapter_text_of(s8, {"gone", 404, {}, {}, {}});
     EXPECT_EQ(missing.outcome.kind, OutcomeKind::http_error);
-    const auto down = chapter_text_of(s8, {"", 0, FetchFailure::unreachable, "Connection refused", {}});
+    const auto down =
+        chapter_text_of(s8, {"", 0, FetchFailure::unreachable, "Connection refused", {}});
     EXPECT_EQ(down.outcome.kind, OutcomeKind::unreachable);
     EXPECT_EQ(down.outcome.reason, "Connection refused");
     const auto check = chapter_text_of(
-        s8, {gbk_page("<title>安全验证</title><div>请稍候，正在验证您的浏览器……</div>"), 200, {}, {}, {}});
+        s8, {gbk_page("<title>安全验证</title><div>请稍候，正在验证您的浏览器……</div>"),
+             200,
+             {},
+             {},
+             {}});
     EXPECT_EQ(check.outcome.kind, OutcomeKind::blocked);
-    const auto other = chapter_text_of(s8, {"<html><p>a page of another layout</p></html>", 200, {}, {}, {}});
+    const auto other =
+        chapter_text_of(s8, {"<html><p>a page of another layout</p></html>", 200, {}, {}, {}});
     EXPECT_EQ(other.outcome.kind, OutcomeKind::layout_changed);
 }
 
@@ -111,9 +121,8 @@ TEST(ChapterText, CuttingUtf8PagesMatchesConvertingFirst) {
     };
     for (const std::string& block : blocks) {
         const std::string page = "<html><div id=\"content\">" + block + "</div></html>";
-        std::string reference =
-            text_between(std::string(until_zero(convert_charset(page))), "<div id=\"content\">",
-                         "</div>");
+        std::string reference = text_between(std::string(until_zero(convert_charset(page))),
+                                             "<div id=\"content\">", "</div>");
         reference = replace_text(replace_text(replace_text(reference, "<br/>", "\r\n"), "<br>", ""),
                                  "&nbsp;", " ");
         if (page.find('\0') != std::string::npos) {

@@ -30,16 +30,25 @@ struct FakeWeb {
 
 /// The built-in sources on made-up hosts: source n lives at "sN.test".
 inline const SourceTable& fake_sources() {
-    static const SourceTable table = builtin_source_table(
-        {{1, "s1.test"}, {2, "s2.test"}, {3, "s3.test"}, {4, "s4.test"}, {5, "s5.test"},
-         {6, "s6.test"}, {7, "s7.test"}, {8, "s8.test"}});
+    static const SourceTable table = builtin_source_table({{1, "s1.test"},
+                                                           {2, "s2.test"},
+                                                           {3, "s3.test"},
+                                                           {4, "s4.test"},
+                                                           {5, "s5.test"},
+                                                           {6, "s6.test"},
+                                                           {7, "s7.test"},
+                                                           {8, "s8.test"}});
     return table;
 }
 
 /// Built-in source `id` on its made-up host.
-inline const BookSource& source(int id) { return *fake_sources().find(id); }
+inline const BookSource& source(int id) {
+    return *fake_sources().find(id);
+}
 
 /// A page as a GBK site serves it.
-inline std::string gbk_page(std::string_view utf8) { return gbk(utf8); }
+inline std::string gbk_page(std::string_view utf8) {
+    return gbk(utf8);
+}
 
 } // namespace tovani::test

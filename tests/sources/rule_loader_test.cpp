@@ -77,10 +77,12 @@ TEST(RuleLoader, EveryProblemNamesFileLineAndKey) {
         {"a wrong enum value", with("\"one-per-match\"", "\"single\""),
          "bad.toml:8: search.shape: unknown value \"single\" (allowed: \"one-per-match\", "
          "\"paired-matches\", \"names-and-authors\")"},
-        {"a pattern that does not compile", with("'<li><a href=\"(.*)\">(.*)</a></li>'", "'<li>(a'"),
+        {"a pattern that does not compile",
+         with("'<li><a href=\"(.*)\">(.*)</a></li>'", "'<li>(a'"),
          "bad.toml:15: chapters.pattern: the pattern does not compile: missing closing "
          "parenthesis (at byte 6)"},
-        {"an id out of range", with("id = 20", "id = 65"), "bad.toml:1: id: must be from 1 to 64, not 65"},
+        {"an id out of range", with("id = 20", "id = 65"),
+         "bad.toml:1: id: must be from 1 to 64, not 65"},
         {"a wrong type", with("[details]", "[limits]\nmax_connections = \"8\"\n\n[details]"),
          "bad.toml:24: limits.max_connections: must be an integer"},
         {"a typo inside a field", with("name = { group = 2 }", "name = { grop = 2 }"),
@@ -91,7 +93,8 @@ TEST(RuleLoader, EveryProblemNamesFileLineAndKey) {
         {"narrowing without its markers",
          with("[chapters]\n", "[chapters]\nnarrowing = { kind = \"between\", start = \"<dl>\" }\n"),
          "bad.toml:15: chapters.narrowing.end: missing"},
-        {"a key of another search shape", with("path = \"/s?q=\"", "path = \"/s?q=\"\nauthor_stride = 2"),
+        {"a key of another search shape",
+         with("path = \"/s?q=\"", "path = \"/s?q=\"\nauthor_stride = 2"),
          "bad.toml:8: search.author_stride: only a names-and-authors search has this key"},
         {"a between that is not two markers",
          with("name = { group = 2 }", "name = { group = 2, between = [\"<b>\"] }"),
@@ -139,8 +142,8 @@ TEST(RuleLoader, HostileTextsAreProblems) {
 // the loader hands them to the parser as cannot be told apart and is refused.
 TEST(RuleLoader, PunctuationTheParserMishandlesReadsBackInStrings) {
     const std::string odd = "小站。、《》「」﹏¡ё";
-    const RuleParse p = parse_rule(with("name = \"小站\"", "name = \"" + odd + "\"\n# 注释。、"),
-                                   "odd.toml");
+    const RuleParse p =
+        parse_rule(with("name = \"小站\"", "name = \"" + odd + "\"\n# 注释。、"), "odd.toml");
     ASSERT_TRUE(p.rule) << p.problems.front().text();
     EXPECT_EQ(p.rule->name, odd);
 
@@ -160,7 +163,8 @@ TEST(RuleLoader, BundledRulesLoadWithoutProblems) {
         const RuleParse p = parse_rule(f.text, f.name);
         ASSERT_TRUE(p.rule) << p.problems.front().text();
         EXPECT_EQ(p.rule->id, ++id);
-        EXPECT_EQ(p.rule->name, to_utf8(gbk("书源")) + std::string("一二三四五六七八").substr(3 * (id - 1), 3));
+        EXPECT_EQ(p.rule->name,
+                  to_utf8(gbk("书源")) + std::string("一二三四五六七八").substr(3 * (id - 1), 3));
         EXPECT_EQ(parse_rule(f.text, "again").rule, p.rule);
     }
 }

@@ -8,8 +8,8 @@ namespace tovani {
 namespace {
 
 using test::FakeWeb;
-using test::source;
 using test::gbk_page;
+using test::source;
 
 SearchHit hit(int n, const char* name, const char* author, std::string link) {
     return {n, gbk(name), gbk(author), std::move(link)};
@@ -71,15 +71,17 @@ TEST(Search, PairedCellsDropTheUnpairedLastMatch) {
         "<td class=\"odd\"><a href=\"http://s2.test/txt/22.html\">乙书</a></td>\n"
         "<td class=\"odd\">某乙</td>\n"
         "<td class=\"odd\"><a href=\"http://s2.test/txt/33.html\">丙书</a></td>\n";
-    web.pages["http://s3.test/modules/article/search.php?searchkey=x"] = gbk_page(
-        "<td class=\"odd\"><a href=\"http://s3.test/book/7\">丁书</a></td>\n"
-        "<td class=\"odd\">某丁</td>\n"
-        "<td class=\"odd\"><a href=\"http://s3.test/book/8\">戊书</a></td>\n");
+    web.pages["http://s3.test/modules/article/search.php?searchkey=x"] =
+        gbk_page("<td class=\"odd\"><a href=\"http://s3.test/book/7\">丁书</a></td>\n"
+                 "<td class=\"odd\">某丁</td>\n"
+                 "<td class=\"odd\"><a href=\"http://s3.test/book/8\">戊书</a></td>\n");
     auto two = search_source(source(2), "x", web.fetchers());
-    EXPECT_EQ(two.hits, (std::vector<SearchHit>{hit(1, "甲书", "某甲", "http://s2.test/biquge_11/"),
-                                                hit(2, "乙书", "某乙", "http://s2.test/biquge_22/")}));
+    EXPECT_EQ(two.hits,
+              (std::vector<SearchHit>{hit(1, "甲书", "某甲", "http://s2.test/biquge_11/"),
+                                      hit(2, "乙书", "某乙", "http://s2.test/biquge_22/")}));
     auto three = search_source(source(3), "x", web.fetchers());
-    EXPECT_EQ(three.hits, (std::vector<SearchHit>{hit(1, "丁书", "某丁", "http://s3.test/book/7/")}));
+    EXPECT_EQ(three.hits,
+              (std::vector<SearchHit>{hit(1, "丁书", "某丁", "http://s3.test/book/7/")}));
 
     // One match alone makes no row: nothing found, never "ok" without rows.
     web.pages["http://s3.test/modules/article/search.php?searchkey=y"] =
@@ -95,7 +97,8 @@ TEST(Search, Source4CutsLinkNameAndAuthorOutOfOneGroup) {
         "<span class=\"s2\"><a href=\"/book/5/\" target=\"_blank\">甲书</a></span>"
         "<span class=\"s4\">某甲</span>\n";
     auto out = search_source(source(4), "x", web.fetchers());
-    EXPECT_EQ(out.hits, (std::vector<SearchHit>{hit(1, "甲书", "某甲", "https://s4.test/book/5/")}));
+    EXPECT_EQ(out.hits,
+              (std::vector<SearchHit>{hit(1, "甲书", "某甲", "https://s4.test/book/5/")}));
 }
 
 std::string source5_page(int first, int count, const std::string& pager) {
@@ -198,7 +201,8 @@ TEST(Search, Source7NeedsNameLinkAndAuthorOnOneLine) {
     FakeWeb web;
     web.pages["http://s7.test/shaopu.php?ie=gbk&q=x"] = gbk_page(
         "<div class=\"bookname\"><a href=\"/7/\">甲书</a></div><div class=\"author\">某甲</div>\n"
-        "<div class=\"bookname\"><a href=\"/8/\">乙书</a></div>\n<div class=\"author\">某乙</div>\n");
+        "<div class=\"bookname\"><a href=\"/8/\">乙书</a></div>\n<div "
+        "class=\"author\">某乙</div>\n");
     auto out = search_source(source(7), "x", web.fetchers());
     EXPECT_EQ(out.hits, (std::vector<SearchHit>{hit(1, "甲书", "某甲", "http://s7.test/7/")}));
 }

@@ -24,9 +24,10 @@ struct FakeEnv {
 class SourceTableTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        dir = std::filesystem::temp_directory_path() /
-              ("tovani-sources-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-               "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir =
+            std::filesystem::temp_directory_path() /
+            ("tovani-sources-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir / "tovani" / "sources.d");
         env.vars["XDG_CONFIG_HOME"] = dir.string();
@@ -145,11 +146,11 @@ TEST_F(SourceTableTest, AnAddedSourceWithoutAHostIsUnusable) {
 
 TEST(HostValidation, Table) {
     const std::vector<std::pair<std::string, bool>> cases{
-        {"example.com", true},   {"127.0.0.1:18082", true}, {"[::1]:8080", true},
-        {"[::1]", true},         {"a-b.c", true},           {"", false},
-        {"x.test:0", false},     {"x.test:65536", false},   {"x.test:", false},
-        {"http://x.test", false}, {"x.test/p", false},      {"x test", false},
-        {"x..test", false},      {"[::1", false},           {"x.test:80:80", false},
+        {"example.com", true},    {"127.0.0.1:18082", true}, {"[::1]:8080", true},
+        {"[::1]", true},          {"a-b.c", true},           {"", false},
+        {"x.test:0", false},      {"x.test:65536", false},   {"x.test:", false},
+        {"http://x.test", false}, {"x.test/p", false},       {"x test", false},
+        {"x..test", false},       {"[::1", false},           {"x.test:80:80", false},
     };
     for (const auto& [value, valid] : cases) {
         EXPECT_EQ(is_valid_host(value), valid) << value;

@@ -50,7 +50,8 @@ TEST(UrlEncode, EscapesByFlags) {
 TEST(Utf16, ConvertsWithTerminatingUnit) {
     EXPECT_EQ(to_utf16("A"), "A\0\0\0"s);
     EXPECT_EQ(to_utf16(""), "");
-    EXPECT_EQ(to_utf16(gbk_zhong + "A"), "\x2D\x4E" "A\0\0\0"s);
+    EXPECT_EQ(to_utf16(gbk_zhong + "A"), "\x2D\x4E"
+                                         "A\0\0\0"s);
     EXPECT_EQ(to_utf16("A\0B"s), "A\0\0\0"s);
     EXPECT_EQ(code_page_to_utf16(utf8_emoji, code_page_utf8), "\x3D\xD8\x00\xDE\0\0"s);
     EXPECT_EQ(code_page_to_utf16("abc", 1252), "") << "unknown code page";
@@ -62,7 +63,10 @@ TEST(Utf16, ConvertsBackStoppingAtZeroUnit) {
     EXPECT_EQ(utf16_to_text(""), "");
     EXPECT_EQ(utf16_to_text("\0\0A\0"s), "");
     EXPECT_EQ(utf16_to_code_page("\x3D\xD8\x00\xDE"s, code_page_utf8), utf8_emoji);
-    EXPECT_EQ(utf16_to_text("\x00\xD8" "A\0"s), "?A") << "a lone surrogate is replaced";
+    EXPECT_EQ(utf16_to_text("\x00\xD8"
+                            "A\0"s),
+              "?A")
+        << "a lone surrogate is replaced";
     EXPECT_EQ(utf16_to_text("\x3D\xD8\x00\xDE"s), "?") << "GBK cannot hold U+1F600";
     EXPECT_EQ(utf16_to_code_page("A\0"s, 1252), "");
 }
@@ -89,8 +93,8 @@ TEST(ConvertCharset, ConvertsBetweenCharsets) {
         {"GBK in, GBK out: unchanged", gbk_zhong + "x" + gbk_only + gbk_wen, "GBK", "",
          gbk_zhong + "x" + gbk_only + gbk_wen},
         {"names in any case", utf8_zhong, "Utf-8", "gBk", gbk_zhong},
-        {"page labelled gb2312 keeps a GBK-only character", gbk_only + gbk_zhong, "gb2312",
-         "UTF-8", utf8_gbk_only + utf8_zhong},
+        {"page labelled gb2312 keeps a GBK-only character", gbk_only + gbk_zhong, "gb2312", "UTF-8",
+         utf8_gbk_only + utf8_zhong},
         {"GB2312 label, GBK out", gbk_only, "GB2312", "GBK", gbk_only},
         {"gb18030 four-byte character", "\x94\x39\xFC\x36", "GB18030", "utf-8", utf8_emoji},
         {"big5", "\xA4\xA4\xA4\xE5", "big5", "", gbk_zhong + gbk_wen},
@@ -100,7 +104,10 @@ TEST(ConvertCharset, ConvertsBetweenCharsets) {
         {"gb18030 out", utf8_emoji, "", "gb18030", "\x94\x39\xFC\x36"},
         {"UTF-16LE out", "A" + utf8_zhong, "utf-8", "utf-16le", "A\0\x2D\x4E"s},
         {"UTF-16LE in", "A\0\x2D\x4E"s, "unicode", "GBK", "A" + gbk_zhong},
-        {"UTF-8 byte-order mark dropped", "\xEF\xBB\xBF" "ab", "", "", "ab"},
+        {"UTF-8 byte-order mark dropped",
+         "\xEF\xBB\xBF"
+         "ab",
+         "", "", "ab"},
         {"zero bytes are data", "a\0b"s, "", "", "a\0b"s},
         {"empty input", "", "", "", ""},
     };
@@ -110,15 +117,26 @@ TEST(ConvertCharset, ConvertsBetweenCharsets) {
 
 TEST(ConvertCharset, ReplacesWhatCannotBeConvertedAndKeepsTheRest) {
     const std::vector<ConvertCase> cases = {
-        {"invalid UTF-8 byte", "a\xFF" "b" + utf8_zhong, "", "", "a?b" + gbk_zhong},
-        {"truncated UTF-8 sequence", "\xE4\xB8" "x" + utf8_zhong, "", "", "?x" + gbk_zhong},
+        {"invalid UTF-8 byte",
+         "a\xFF"
+         "b" +
+             utf8_zhong,
+         "", "", "a?b" + gbk_zhong},
+        {"truncated UTF-8 sequence",
+         "\xE4\xB8"
+         "x" +
+             utf8_zhong,
+         "", "", "?x" + gbk_zhong},
         {"UTF-8 surrogate", "\xED\xA0\x80z", "", "", "???z"},
         {"overlong UTF-8", "\xC0\xAFz", "", "", "??z"},
         {"character GBK lacks", "a" + utf8_emoji + "b", "", "", "a?b"},
         {"truncated at the end", "ab\xE4\xB8", "", "", "ab?"},
         {"GBK lead byte before a line feed", "\x81\nab" + gbk_zhong, "gbk", "utf-8",
          utf8_replacement + "\nab" + utf8_zhong},
-        {"GBK 0xFF", "a\xFF" "b", "gbk", "utf-8", "a" + utf8_replacement + "b"},
+        {"GBK 0xFF",
+         "a\xFF"
+         "b",
+         "gbk", "utf-8", "a" + utf8_replacement + "b"},
         {"lone GBK lead byte at the end", "ab\xD6", "gbk", "utf-8", "ab" + utf8_replacement},
         {"undecodable bytes in an iconv charset", "\xA4\xA4\xFF\xA4\xE5", "big5", "utf-8",
          utf8_zhong + utf8_replacement + utf8_wen},
@@ -168,8 +186,10 @@ TEST(ConvertCharset, EveryGbkCharacterRoundTrips) {
             const std::string expected = code == "\xA2\xE3" ? "\x80" : code;
             const std::string utf8 = convert_charset(code, "GBK", "UTF-8");
             ASSERT_NE(utf8, utf8_replacement) << std::hex << lead << ' ' << trail;
-            ASSERT_EQ(convert_charset(code, "GBK", "GBK"), expected) << std::hex << lead << ' ' << trail;
-            ASSERT_EQ(convert_charset(utf8, "UTF-8", "GBK"), expected) << std::hex << lead << ' ' << trail;
+            ASSERT_EQ(convert_charset(code, "GBK", "GBK"), expected)
+                << std::hex << lead << ' ' << trail;
+            ASSERT_EQ(convert_charset(utf8, "UTF-8", "GBK"), expected)
+                << std::hex << lead << ' ' << trail;
         }
     }
 }

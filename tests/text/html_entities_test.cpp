@@ -21,7 +21,8 @@ const std::vector<EntityCase> cases{
     {"decoding happens once", "&amp;lt;&amp;amp;", "&lt;&amp;"},
     {"unknown names stay", "&unknown;&Amp;", "&unknown;&Amp;"},
     {"a reference without its semicolon stays", "&amp &#20057 a&b", "&amp &#20057 a&b"},
-    {"numbers that are no character stay", "&#0;&#xD800;&#x110000;&#;&#x;", "&#0;&#xD800;&#x110000;&#;&#x;"},
+    {"numbers that are no character stay", "&#0;&#xD800;&#x110000;&#;&#x;",
+     "&#0;&#xD800;&#x110000;&#;&#x;"},
     {"a very long number stays", "&#99999999999999;", "&#99999999999999;"},
     {"a lone ampersand at the end", "甲&", "甲&"},
 };

@@ -33,10 +33,10 @@ struct MarkerCase {
 TEST(TextBetween, CutsBetweenFirstStartAndNextEnd) {
     const std::vector<MarkerCase> cases = {
         {"first pair", "x[1]y[2]", "[", "]", "1"},
-        {"quote token in the start marker", "<td class=\"odd\">A</td>",
-         gbk("class=#引号odd#引号>"), "<", "A"},
-        {"quote token in the end marker", "href=\"/b/1.html\">", "href=\"",
-         gbk("#引号>"), "/b/1.html"},
+        {"quote token in the start marker", "<td class=\"odd\">A</td>", gbk("class=#引号odd#引号>"),
+         "<", "A"},
+        {"quote token in the end marker", "href=\"/b/1.html\">", "href=\"", gbk("#引号>"),
+         "/b/1.html"},
         {"start marker absent", "x1]", "[", "]", ""},
         {"end marker only before the start", "a]b[c", "[", "]", ""},
         {"end follows start directly", "[]x]", "[", "]", ""},
@@ -139,7 +139,10 @@ TEST(CaseChange, TouchesAsciiLettersOnly) {
     EXPECT_EQ(to_upper_text("abc" + ah + "xY"), "ABC" + ah + "XY");
     EXPECT_EQ(to_lower_text("ABC" + ah + "Xy1"), "abc" + ah + "xy1");
     EXPECT_EQ(to_upper_text(trail_a + "a"), trail_a + "A");
-    EXPECT_EQ(to_lower_text("\x81\x41" "A"), "\x81\x41" "a");
+    EXPECT_EQ(to_lower_text("\x81\x41"
+                            "A"),
+              "\x81\x41"
+              "a");
 }
 
 TEST(ReplaceText, ReplacesEveryOccurrenceWithoutRescanning) {

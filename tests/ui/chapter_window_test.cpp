@@ -33,21 +33,18 @@ namespace {
 
 class ChapterWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         demo_sites().clear_faults();
         demo_sites().set_latency(std::chrono::milliseconds(0));
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         delete_windows();
         // Workers of a cancelled download finish on their own; let them before the next test.
         EXPECT_TRUE(wait_until([&] { return env.state->pool.is_all_done(); }, 30000));
     }
 
     // Opens the chapter window on `book_id` of `source`, as "查看章节" does.
-    ChapterWindow* open(int source, int book_id)
-    {
+    ChapterWindow* open(int source, int book_id) {
         const demo::DemoBook& book = *demo_sites().library().find(book_id);
         env.state->selected_source = source;
         env.state->book_link = demo_sites().book_link(source, book_id);
@@ -60,17 +57,14 @@ protected:
         return window;
     }
 
-    template <class T>
-    static T* child(QWidget* window, const char* name)
-    {
+    template <class T> static T* child(QWidget* window, const char* name) {
         T* found = window->findChild<T*>(QString::fromUtf8(name));
         EXPECT_NE(found, nullptr) << name;
         return found;
     }
 
     // The chapter files now in the download folder and the books' folders in it.
-    QStringList chapter_files() const
-    {
+    QStringList chapter_files() const {
         QStringList found;
         QDirIterator it(env.download_folder(), {QStringLiteral("【*】*.txt")}, QDir::Files,
                         QDirIterator::Subdirectories);
@@ -80,12 +74,10 @@ protected:
         return found;
     }
 
-    QString book_file(const demo::DemoBook& book) const
-    {
+    QString book_file(const demo::DemoBook& book) const {
         return q(book_file_path(env.state->download_base, book.title, book.author));
     }
-    QString progress_file(const demo::DemoBook& book) const
-    {
+    QString progress_file(const demo::DemoBook& book) const {
         return q(progress_file_path(env.state->download_base, book.title, book.author));
     }
 
@@ -93,8 +85,7 @@ protected:
     RecordingPrompter prompter;
 };
 
-TEST_F(ChapterWindowTest, ListsTheBooksChaptersAndOffersTheThreadCounts)
-{
+TEST_F(ChapterWindowTest, ListsTheBooksChaptersAndOffersTheThreadCounts) {
     const demo::DemoBook& book = *demo_sites().library().find(101);
     for (int source : {1, 2, 3, 4, 5, 6, 7, 8}) {
         SCOPED_TRACE(source);
@@ -128,8 +119,7 @@ TEST_F(ChapterWindowTest, ListsTheBooksChaptersAndOffersTheThreadCounts)
     EXPECT_FALSE(child<QTimer>(window, "时钟1")->isActive());
 }
 
-TEST_F(ChapterWindowTest, ListFailuresShowTheirMessages)
-{
+TEST_F(ChapterWindowTest, ListFailuresShowTheirMessages) {
     struct Case {
         const char* name;
         int source;
@@ -151,11 +141,13 @@ TEST_F(ChapterWindowTest, ListFailuresShowTheirMessages)
         {"no chapters, sources 5 to 8", 6, demo_sites().book_link(2, 101), layout(6),
          MessageIcon::error, QStringLiteral("信息："), false},
         {"the site failed", 6, demo_sites().site_root(6) + "/no/such/book/",
-         QStringLiteral("书源六（%1）网站出错：HTTP 404").arg(QString::fromStdString(demo_sites().host(6))),
+         QStringLiteral("书源六（%1）网站出错：HTTP 404")
+             .arg(QString::fromStdString(demo_sites().host(6))),
          MessageIcon::error, QStringLiteral("信息："), false},
         // Another site's page lacks source 4's chapter-block heading.
         {"page unsupported", 4, demo_sites().book_link(1, 101),
-         QStringLiteral("怎么说呢，部分小说本身会有乱码的出现，我就不处理了，所以干脆不显示，换个书源试试。"),
+         QStringLiteral(
+             "怎么说呢，部分小说本身会有乱码的出现，我就不处理了，所以干脆不显示，换个书源试试。"),
          MessageIcon::information, QStringLiteral("系统提示"), true},
     };
     for (const Case& c : cases) {
@@ -182,8 +174,7 @@ TEST_F(ChapterWindowTest, ListFailuresShowTheirMessages)
     }
 }
 
-TEST_F(ChapterWindowTest, ABookWithoutChaptersCannotBeDownloaded)
-{
+TEST_F(ChapterWindowTest, ABookWithoutChaptersCannotBeDownloaded) {
     env.state->selected_source = 6;
     env.state->book_link = demo_sites().site_root(6) + "/no/such/book/";
     env.state->book_name = g("无");
@@ -203,11 +194,11 @@ TEST_F(ChapterWindowTest, ABookWithoutChaptersCannotBeDownloaded)
     EXPECT_EQ(prompter.messages[1].title, QStringLiteral("系统提示"));
     EXPECT_TRUE(button->isEnabled());
     EXPECT_FALSE(child<QTimer>(window, "时钟1")->isActive());
-    EXPECT_FALSE(QFile::exists(q(progress_file_path(env.state->download_base, g("无"), g("无名")))));
+    EXPECT_FALSE(
+        QFile::exists(q(progress_file_path(env.state->download_base, g("无"), g("无名")))));
 }
 
-TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
-{
+TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt) {
     const int source = 2;
     const demo::DemoBook& book = *demo_sites().library().find(101);
     const demo::DemoLibrary& library = demo_sites().library();
@@ -235,11 +226,11 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
         QStringList shown;
         QStringList details;
         auto* details_label = child<QLabel>(window, "进度详情");
-        auto connection = QObject::connect(window, &ChapterWindow::progress_shown,
-                                           [&](const QString& text) {
-                                               shown << text;
-                                               details << details_label->text();
-                                           });
+        auto connection =
+            QObject::connect(window, &ChapterWindow::progress_shown, [&](const QString& text) {
+                shown << text;
+                details << details_label->text();
+            });
         QSignalSpy finished(window, &ChapterWindow::download_finished);
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_FALSE(button->isEnabled());
@@ -262,10 +253,10 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
         EXPECT_EQ(bar->maximum(), book.chapter_count);
         EXPECT_EQ(bar->value(), book.chapter_count);
         ASSERT_FALSE(details.isEmpty());
-        EXPECT_TRUE(details.last().startsWith(
-            QStringLiteral("%1/%1 章").arg(book.chapter_count)))
+        EXPECT_TRUE(details.last().startsWith(QStringLiteral("%1/%1 章").arg(book.chapter_count)))
             << details.last().toStdString();
-        EXPECT_TRUE(details.last().endsWith(QStringLiteral("失败 0"))) << details.last().toStdString();
+        EXPECT_TRUE(details.last().endsWith(QStringLiteral("失败 0")))
+            << details.last().toStdString();
         ASSERT_EQ(prompter.messages.size(), merge ? 2u : 1u);
         EXPECT_EQ(prompter.messages[0].text, QStringLiteral("下载完毕，是否整合全部章节！"));
         EXPECT_EQ(prompter.messages[0].icon, MessageIcon::question);
@@ -277,8 +268,8 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
             EXPECT_TRUE(QFile::exists(progress_file(book)));
             EXPECT_FALSE(QFile::exists(book_file(book)));
             const std::string path =
-                chapter_file_path(book_folder(env.state->download_base, book.title, book.author),
-                                  7, library.chapter_name(book, 7));
+                chapter_file_path(book_folder(env.state->download_base, book.title, book.author), 7,
+                                  library.chapter_name(book, 7));
             EXPECT_EQ(read_bytes(q(path)), library.expected_chapter_text(source, book, 7));
         } else {
             std::string expected;
@@ -299,8 +290,7 @@ TEST_F(ChapterWindowTest, DownloadsTheWholeBookThenAsksToJoinIt)
     EXPECT_EQ(env.state->chapter_total, book.chapter_count);
 }
 
-TEST_F(ChapterWindowTest, NoSecondDownloadWhileOneRuns)
-{
+TEST_F(ChapterWindowTest, NoSecondDownloadWhileOneRuns) {
     const demo::DemoBook& book = *demo_sites().library().find(106);
     ChapterWindow* first = open(1, 106);
     ChapterWindow* second = open(8, 104);
@@ -327,8 +317,7 @@ TEST_F(ChapterWindowTest, NoSecondDownloadWhileOneRuns)
     EXPECT_FALSE(read_bytes(book_file(book)).empty());
 }
 
-TEST_F(ChapterWindowTest, ReportsFailedChaptersBeforeTheQuestion)
-{
+TEST_F(ChapterWindowTest, ReportsFailedChaptersBeforeTheQuestion) {
     const demo::DemoBook& book = *demo_sites().library().find(108);
     demo_sites().fail_chapter(108, 4, -1, demo::Fault::http_500, 3);
     ChapterWindow* window = open(3, 108);
@@ -342,12 +331,12 @@ TEST_F(ChapterWindowTest, ReportsFailedChaptersBeforeTheQuestion)
     EXPECT_EQ(prompter.messages[0].icon, MessageIcon::error);
     EXPECT_EQ(prompter.messages[0].title, QStringLiteral("系统提示"));
     EXPECT_TRUE(prompter.messages[0].text.startsWith(QStringLiteral("有1个章节下载失败：")));
-    EXPECT_TRUE(prompter.messages[0].text.contains(q(demo_sites().library().chapter_name(book, 4))));
+    EXPECT_TRUE(
+        prompter.messages[0].text.contains(q(demo_sites().library().chapter_name(book, 4))));
     EXPECT_EQ(prompter.messages[1].text, QStringLiteral("下载完毕，是否整合全部章节！"));
 }
 
-TEST_F(ChapterWindowTest, ClosingDuringADownloadStopsItWithoutAQuestion)
-{
+TEST_F(ChapterWindowTest, ClosingDuringADownloadStopsItWithoutAQuestion) {
     const demo::DemoBook& book = *demo_sites().library().find(103);
     ChapterWindow* window = open(7, 103);
     QPointer<ChapterWindow> alive(window);
@@ -371,8 +360,7 @@ TEST_F(ChapterWindowTest, ClosingDuringADownloadStopsItWithoutAQuestion)
     demo_sites().set_latency(std::chrono::milliseconds(0));
 }
 
-TEST_F(ChapterWindowTest, ClosingTheMainWindowDuringADownloadEndsWithoutWaiting)
-{
+TEST_F(ChapterWindowTest, ClosingTheMainWindowDuringADownloadEndsWithoutWaiting) {
     const demo::DemoBook& book = *demo_sites().library().find(110);
     auto* main_window = new MainWindow(*env.state, prompter);
     main_window->show();
@@ -398,8 +386,7 @@ TEST_F(ChapterWindowTest, ClosingTheMainWindowDuringADownloadEndsWithoutWaiting)
 }
 
 // 取消 stops the download: only whole chapters stay, and the next download fetches the rest.
-TEST_F(ChapterWindowTest, CancelStopsCleanlyAndTheNextDownloadResumes)
-{
+TEST_F(ChapterWindowTest, CancelStopsCleanlyAndTheNextDownloadResumes) {
     const demo::DemoBook& book = demo_sites().library().scale_book();
     ChapterWindow* window = open(7, book.id);
     child<QComboBox>(window, "组合框1")->setCurrentIndex(0); // 5 workers
@@ -437,8 +424,7 @@ TEST_F(ChapterWindowTest, CancelStopsCleanlyAndTheNextDownloadResumes)
 
 // The chosen formats make the book files; HTML references in the chapters come out as the
 // characters they stand for; the book goes on the shelf.
-TEST_F(ChapterWindowTest, JoinsIntoTheChosenFormatsAndShelvesTheBook)
-{
+TEST_F(ChapterWindowTest, JoinsIntoTheChosenFormatsAndShelvesTheBook) {
     const demo::DemoLibrary& library = demo_sites().library();
     const demo::DemoBook& book = *library.find(demo::DemoLibrary::markup_book_id);
     ChapterWindow* window = open(8, book.id);
@@ -452,7 +438,8 @@ TEST_F(ChapterWindowTest, JoinsIntoTheChosenFormatsAndShelvesTheBook)
     const QString base = env.download_folder() + "/" + q(book.title) + "  " + q(book.author);
     const std::string text = read_bytes(base + ".txt");
     ASSERT_FALSE(text.empty());
-    EXPECT_EQ(text.rfind(to_utf8(book.title) + "\n", 0), 0u) << "a UTF-8 book starts with its title";
+    EXPECT_EQ(text.rfind(to_utf8(book.title) + "\n", 0), 0u)
+        << "a UTF-8 book starts with its title";
     EXPECT_NE(text.find("他在册页边写下<山&海>三字，又画了一张笑脸?。"), std::string::npos);
     EXPECT_EQ(text.find("&lt;"), std::string::npos);
     EXPECT_TRUE(QFile::exists(base + ".epub"));

@@ -19,16 +19,12 @@ namespace {
 
 class CompanionTest : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        delete_windows();
-    }
+    void TearDown() override { delete_windows(); }
     StateOnDemo env;
     RecordingPrompter prompter;
 };
 
-void expect_companion_flags(const CompanionWindow* companion, int alpha)
-{
+void expect_companion_flags(const CompanionWindow* companion, int alpha) {
     const Qt::WindowFlags flags = companion->windowFlags();
     EXPECT_TRUE(flags.testFlag(Qt::WindowTransparentForInput));
     EXPECT_TRUE(flags.testFlag(Qt::WindowDoesNotAcceptFocus));
@@ -39,8 +35,7 @@ void expect_companion_flags(const CompanionWindow* companion, int alpha)
     EXPECT_NEAR(companion->windowOpacity(), alpha / 255.0, 0.01);
 }
 
-TEST_F(CompanionTest, MainCompanionFollowsItsOwner)
-{
+TEST_F(CompanionTest, MainCompanionFollowsItsOwner) {
     MainWindow window(*env.state, prompter);
     CompanionWindow* companion = window.companion();
     ASSERT_NE(companion, nullptr);
@@ -69,8 +64,7 @@ TEST_F(CompanionTest, MainCompanionFollowsItsOwner)
     EXPECT_EQ(companion->geometry(), window.geometry());
 }
 
-TEST_F(CompanionTest, EveryChapterWindowGetsItsOwn)
-{
+TEST_F(CompanionTest, EveryChapterWindowGetsItsOwn) {
     env.state->selected_source = 0; // no list fetch needed here
     for (int round = 0; round < 2; ++round) {
         QPointer<ChapterWindow> window = new ChapterWindow(*env.state, prompter);
@@ -89,8 +83,7 @@ TEST_F(CompanionTest, EveryChapterWindowGetsItsOwn)
     }
 }
 
-TEST(CompanionPictureTest, IsDrawnNotEmpty)
-{
+TEST(CompanionPictureTest, IsDrawnNotEmpty) {
     const QImage picture = decorative_picture().toImage();
     ASSERT_FALSE(picture.isNull());
     EXPECT_GT(picture.width(), picture.height());
@@ -102,8 +95,7 @@ TEST(CompanionPictureTest, IsDrawnNotEmpty)
 // makes the companion transparent to the mouse. Run under Xvfb with QT_QPA_PLATFORM=xcb.
 // On an X server with a compositing manager (the test is run with xcompmgr under Xvfb) the
 // companion lies over its owner and lets every click through to the owner's controls.
-TEST_F(CompanionTest, WithACompositorClicksReachTheOwnersControls)
-{
+TEST_F(CompanionTest, WithACompositorClicksReachTheOwnersControls) {
     if (QGuiApplication::platformName() != QStringLiteral("xcb") || !translucency_available()) {
         GTEST_SKIP() << "needs an X server with a compositing manager";
     }
@@ -133,8 +125,7 @@ TEST_F(CompanionTest, WithACompositorClicksReachTheOwnersControls)
 
 // On an X server without a compositor a translucent window would be drawn opaque over the
 // main window: the companion stays hidden and the main window is seen and used.
-TEST_F(CompanionTest, WithoutACompositorNoCompanionCoversTheMainWindow)
-{
+TEST_F(CompanionTest, WithoutACompositorNoCompanionCoversTheMainWindow) {
     if (QGuiApplication::platformName() != QStringLiteral("xcb") || translucency_available()) {
         GTEST_SKIP() << "needs an X server without a compositing manager";
     }

@@ -18,8 +18,7 @@ namespace {
 
 class DetailsWindowTest : public ::testing::Test {
 protected:
-    DetailsWindow* open(const BookDetails& details)
-    {
+    DetailsWindow* open(const BookDetails& details) {
         env.state->set_details(details);
         auto* window = new DetailsWindow(*env.state);
         window->setAttribute(Qt::WA_DeleteOnClose);
@@ -27,8 +26,7 @@ protected:
         EXPECT_TRUE(wait_until([&] { return !window->cover_pending(); }));
         return window;
     }
-    static QString label(QWidget* window, const char* name)
-    {
+    static QString label(QWidget* window, const char* name) {
         auto* l = window->findChild<QLabel*>(QString::fromLatin1(name));
         EXPECT_NE(l, nullptr) << name;
         if (l == nullptr) {
@@ -41,8 +39,7 @@ protected:
     StateOnDemo env;
 };
 
-TEST_F(DetailsWindowTest, ShowsEveryFieldAsPlainTextAndTheCover)
-{
+TEST_F(DetailsWindowTest, ShowsEveryFieldAsPlainTextAndTheCover) {
     // Texts from a site that look like markup must be shown as they are.
     const BookDetails details{demo_sites().cover_link(1, 101),
                               g("<b>墨池生</b>"),
@@ -66,19 +63,19 @@ TEST_F(DetailsWindowTest, ShowsEveryFieldAsPlainTextAndTheCover)
     EXPECT_EQ(description->toPlainText(), q(details.description));
     EXPECT_TRUE(description->isReadOnly());
     EXPECT_EQ(description->palette().color(QPalette::Base), QColor(128, 128, 255));
-    EXPECT_EQ(window->findChild<QWidget*>(QStringLiteral("panel"))->palette().color(QPalette::Window),
-              QColor(128, 128, 255));
+    EXPECT_EQ(
+        window->findChild<QWidget*>(QStringLiteral("panel"))->palette().color(QPalette::Window),
+        QColor(128, 128, 255));
     const QPixmap cover = window->cover_label()->pixmap();
     ASSERT_FALSE(cover.isNull());
     EXPECT_EQ(cover.size(), QSize(140, 170));
 }
 
-TEST_F(DetailsWindowTest, ACoverThatCannotBeHadLeavesTheBoxEmpty)
-{
+TEST_F(DetailsWindowTest, ACoverThatCannotBeHadLeavesTheBoxEmpty) {
     const std::string covers[] = {
-        "",                                                         // no og:image tag
-        "http://127.0.0.1:1/cover.png",                             // nothing listens
-        demo_sites().book_link(2, 101),                             // an HTML page, no picture
+        "",                             // no og:image tag
+        "http://127.0.0.1:1/cover.png", // nothing listens
+        demo_sites().book_link(2, 101), // an HTML page, no picture
     };
     for (const std::string& url : covers) {
         SCOPED_TRACE(url);
@@ -92,8 +89,7 @@ TEST_F(DetailsWindowTest, ACoverThatCannotBeHadLeavesTheBoxEmpty)
     }
 }
 
-TEST_F(DetailsWindowTest, OnlyTheClosePictureClosesTheWindow)
-{
+TEST_F(DetailsWindowTest, OnlyTheClosePictureClosesTheWindow) {
     QPointer<DetailsWindow> window = open(BookDetails{});
     auto* close = window->findChild<QLabel*>(QStringLiteral("close"));
     ASSERT_NE(close, nullptr);
@@ -101,7 +97,7 @@ TEST_F(DetailsWindowTest, OnlyTheClosePictureClosesTheWindow)
     EXPECT_FALSE(close->pixmap().isNull());
     const QImage face = close_picture().toImage();
     EXPECT_EQ(face.size(), QSize(256, 256));
-    EXPECT_EQ(QColor(face.pixel(10, 10)).red(), 220);   // red square
+    EXPECT_EQ(QColor(face.pixel(10, 10)).red(), 220);           // red square
     EXPECT_EQ(QColor(face.pixel(128, 128)), QColor(Qt::white)); // white cross
 
     for (const char* elsewhere : {"title", "cover", "author_heading"}) {

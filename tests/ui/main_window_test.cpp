@@ -38,8 +38,7 @@ using demo::PageKind;
 
 class MainWindowTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         demo_sites().clear_faults();
         demo_sites().set_latency(std::chrono::milliseconds(0));
         window = std::make_unique<MainWindow>(*env.state, prompter);
@@ -52,15 +51,13 @@ protected:
         list = window->findChild<QTreeWidget*>(QStringLiteral("超级列表框1"));
         ASSERT_TRUE(edit && button && sources && list);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         window.reset();
         delete_windows();
     }
 
     // Types `keyword` into the box (as the user would, leaving the placeholder first).
-    void type(const QString& keyword)
-    {
+    void type(const QString& keyword) {
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         edit->setFocus();
@@ -68,16 +65,14 @@ protected:
         edit->setText(keyword);
     }
 
-    void search(int source, const QString& keyword)
-    {
+    void search(int source, const QString& keyword) {
         sources->setCurrentIndex(source - 1);
         type(keyword);
         QTest::mouseClick(button, Qt::LeftButton);
         ASSERT_TRUE(wait_until([&] { return !window->is_busy(); }));
     }
 
-    std::uint64_t search_requests() const
-    {
+    std::uint64_t search_requests() const {
         std::uint64_t n = 0;
         for (int s = 1; s <= 8; ++s) {
             n += demo_sites().counts(s).of(PageKind::search);
@@ -85,8 +80,7 @@ protected:
         return n;
     }
 
-    QStringList column(int c) const
-    {
+    QStringList column(int c) const {
         QStringList cells;
         for (int row = 0; row < list->topLevelItemCount(); ++row) {
             cells << list->topLevelItem(row)->text(c);
@@ -94,8 +88,7 @@ protected:
         return cells;
     }
 
-    void select_row(int row)
-    {
+    void select_row(int row) {
         list->setCurrentItem(list->topLevelItem(row));
         ASSERT_EQ(list->selectedItems().size(), 1);
     }
@@ -109,8 +102,7 @@ protected:
     QTreeWidget* list = nullptr;
 };
 
-TEST_F(MainWindowTest, HasTheWindowsControlsAndMenu)
-{
+TEST_F(MainWindowTest, HasTheWindowsControlsAndMenu) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tovani小说下载器    By:Wexlo    V1.3"));
     EXPECT_EQ(button->text(), QStringLiteral("搜索"));
     // The eight sources, then the entry that searches them all.
@@ -138,8 +130,7 @@ TEST_F(MainWindowTest, HasTheWindowsControlsAndMenu)
     window->result_menu()->hide();
 }
 
-TEST_F(MainWindowTest, PlaceholderFollowsTheFocus)
-{
+TEST_F(MainWindowTest, PlaceholderFollowsTheFocus) {
     const QString hint = QStringLiteral("可搜书名和作者，请您少字也别输错字。");
     struct Look {
         QString text;
@@ -181,8 +172,7 @@ TEST_F(MainWindowTest, PlaceholderFollowsTheFocus)
     expect_look({QStringLiteral("  "), Qt::black, 16}, "spaces are not empty");
 }
 
-TEST_F(MainWindowTest, SearchesEverySourceFromTheButton)
-{
+TEST_F(MainWindowTest, SearchesEverySourceFromTheButton) {
     const std::string keyword = g("青衫客");
     const auto books = demo_sites().library().search(keyword);
     ASSERT_GE(books.size(), 4u); // source 5 then pages its results
@@ -202,8 +192,7 @@ TEST_F(MainWindowTest, SearchesEverySourceFromTheButton)
     }
 }
 
-TEST_F(MainWindowTest, EveryOutcomeClearsTheListAndShowsItsMessage)
-{
+TEST_F(MainWindowTest, EveryOutcomeClearsTheListAndShowsItsMessage) {
     struct Case {
         const char* name;
         QString keyword;
@@ -244,8 +233,7 @@ TEST_F(MainWindowTest, EveryOutcomeClearsTheListAndShowsItsMessage)
     }
 }
 
-TEST_F(MainWindowTest, UnreachableSiteSaysWhichAndWhy)
-{
+TEST_F(MainWindowTest, UnreachableSiteSaysWhichAndWhy) {
     std::map<int, std::string> hosts;
     for (int id = 1; id <= 8; ++id) {
         hosts[id] = "127.0.0.1:1"; // nothing listens on port 1
@@ -260,8 +248,7 @@ TEST_F(MainWindowTest, UnreachableSiteSaysWhichAndWhy)
     EXPECT_EQ(env.state->selected_source, 3);
 }
 
-TEST_F(MainWindowTest, EnterSearchesOnlyWhileTheWindowIsActive)
-{
+TEST_F(MainWindowTest, EnterSearchesOnlyWhileTheWindowIsActive) {
     sources->setCurrentIndex(0);
     type(QStringLiteral("青衫客"));
     QTest::keyClick(edit, Qt::Key_Return);
@@ -290,8 +277,7 @@ TEST_F(MainWindowTest, EnterSearchesOnlyWhileTheWindowIsActive)
     EXPECT_EQ(search_requests(), 0u);
 }
 
-TEST_F(MainWindowTest, EnterWithThePlaceholderClearsTheListAndFetchesNothing)
-{
+TEST_F(MainWindowTest, EnterWithThePlaceholderClearsTheListAndFetchesNothing) {
     search(1, QStringLiteral("青衫客"));
     ASSERT_GT(list->topLevelItemCount(), 0);
     type(QString());
@@ -305,8 +291,7 @@ TEST_F(MainWindowTest, EnterWithThePlaceholderClearsTheListAndFetchesNothing)
     EXPECT_TRUE(prompter.messages.empty());
 }
 
-TEST_F(MainWindowTest, KeepsTurningWhileASlowSiteAnswers)
-{
+TEST_F(MainWindowTest, KeepsTurningWhileASlowSiteAnswers) {
     demo_sites().set_latency(std::chrono::milliseconds(2000));
     int ticks = 0;
     QTimer ticker;
@@ -336,8 +321,7 @@ TEST_F(MainWindowTest, KeepsTurningWhileASlowSiteAnswers)
     demo_sites().set_latency(std::chrono::milliseconds(0));
 }
 
-TEST_F(MainWindowTest, ViewChaptersNeedsARow)
-{
+TEST_F(MainWindowTest, ViewChaptersNeedsARow) {
     env.state->book_link = g("old");
     window->view_chapters();
     ASSERT_EQ(prompter.messages.size(), 1u);
@@ -363,8 +347,7 @@ TEST_F(MainWindowTest, ViewChaptersNeedsARow)
     EXPECT_EQ(chapters->row_count(), books[1]->chapter_count);
 }
 
-TEST_F(MainWindowTest, BookDetailsOfEverySource)
-{
+TEST_F(MainWindowTest, BookDetailsOfEverySource) {
     const demo::DemoBook& book = *demo_sites().library().find(102);
     const demo::DemoLibrary& library = demo_sites().library();
     for (int source = 1; source <= 8; ++source) {
@@ -405,8 +388,7 @@ TEST_F(MainWindowTest, BookDetailsOfEverySource)
     }
 }
 
-TEST_F(MainWindowTest, DetailsNeverShowAnotherBook)
-{
+TEST_F(MainWindowTest, DetailsNeverShowAnotherBook) {
     search(6, QStringLiteral("青衫客"));
     ASSERT_GE(list->topLevelItemCount(), 2);
     select_row(0);
@@ -434,8 +416,7 @@ TEST_F(MainWindowTest, DetailsNeverShowAnotherBook)
     EXPECT_EQ(env.state->details(), BookDetails{});
 }
 
-TEST_F(MainWindowTest, CopyLinkPutsTheRowsLinkOnTheClipboard)
-{
+TEST_F(MainWindowTest, CopyLinkPutsTheRowsLinkOnTheClipboard) {
     search(7, QStringLiteral("青衫客"));
     select_row(2);
     window->result_menu()->actions()[2]->trigger();
@@ -455,8 +436,7 @@ TEST_F(MainWindowTest, CopyLinkPutsTheRowsLinkOnTheClipboard)
     }
 }
 
-TEST(MessageBoxPrompterTest, ShowsSiteTextsAsPlainText)
-{
+TEST(MessageBoxPrompterTest, ShowsSiteTextsAsPlainText) {
     MessageBoxPrompter prompter;
     const std::string text = g("<b>粗体</b><img src=\"http://127.0.0.1:1/x.png\">");
     QMessageBox* seen = nullptr;
@@ -470,8 +450,9 @@ TEST(MessageBoxPrompterTest, ShowsSiteTextsAsPlainText)
             seen->button(QMessageBox::No)->click();
         }
     });
-    const auto answer = prompter.prompt(nullptr, Message{text, MessageIcon::question, g("系统提示")},
-                                        QMessageBox::Yes | QMessageBox::No);
+    const auto answer =
+        prompter.prompt(nullptr, Message{text, MessageIcon::question, g("系统提示")},
+                        QMessageBox::Yes | QMessageBox::No);
     ASSERT_NE(seen, nullptr);
     EXPECT_EQ(seen_format, Qt::PlainText);
     EXPECT_EQ(seen_text, q(text));
@@ -480,8 +461,7 @@ TEST(MessageBoxPrompterTest, ShowsSiteTextsAsPlainText)
 
 // 全部书源: every source at once, the rows tagged with their source, and each row opened with
 // its own source.
-TEST_F(MainWindowTest, AllSourcesSearchTagsAndOpensEachRowWithItsSource)
-{
+TEST_F(MainWindowTest, AllSourcesSearchTagsAndOpensEachRowWithItsSource) {
     search(9, QStringLiteral("星河渡舟"));
     ASSERT_EQ(list->columnCount(), 5);
     EXPECT_EQ(list->headerItem()->text(1), QStringLiteral("书源"));
@@ -505,7 +485,8 @@ TEST_F(MainWindowTest, AllSourcesSearchTagsAndOpensEachRowWithItsSource)
     EXPECT_EQ(chapters->row_count(), demo_sites().library().find(102)->chapter_count);
 
     window->copy_link();
-    EXPECT_EQ(QGuiApplication::clipboard()->text(), QString::fromStdString(demo_sites().book_link(5, 102)));
+    EXPECT_EQ(QGuiApplication::clipboard()->text(),
+              QString::fromStdString(demo_sites().book_link(5, 102)));
 
     // Back to one source: the list looks as before.
     search(3, QStringLiteral("星河渡舟"));
@@ -514,8 +495,7 @@ TEST_F(MainWindowTest, AllSourcesSearchTagsAndOpensEachRowWithItsSource)
     EXPECT_EQ(column(1), QStringList{QStringLiteral("星河渡舟")});
 }
 
-TEST_F(MainWindowTest, TheChosenSourceIsRemembered)
-{
+TEST_F(MainWindowTest, TheChosenSourceIsRemembered) {
     sources->setCurrentIndex(6);
     window.reset();
     MainWindow again(*env.state, prompter);
@@ -524,8 +504,7 @@ TEST_F(MainWindowTest, TheChosenSourceIsRemembered)
 }
 
 // 检查书源: one row per source with each step's result.
-TEST_F(MainWindowTest, CheckSourcesShowsEveryStep)
-{
+TEST_F(MainWindowTest, CheckSourcesShowsEveryStep) {
     demo_sites().fail_chapter(102, 1, -1, demo::Fault::challenge, 6);
     QSignalSpy opened(window.get(), &MainWindow::health_window_opened);
     window->check_sources();
@@ -546,8 +525,7 @@ TEST_F(MainWindowTest, CheckSourcesShowsEveryStep)
 
 // 书架: a downloaded book is listed; 更新 fetches its new chapters; 继续阅读 opens the chapter
 // read last.
-TEST_F(MainWindowTest, ShelfListsUpdatesAndContinuesReading)
-{
+TEST_F(MainWindowTest, ShelfListsUpdatesAndContinuesReading) {
     const demo::DemoBook& book = *demo_sites().library().find(107);
     env.state->selected_source = 4;
     env.state->book_link = demo_sites().book_link(4, 107);

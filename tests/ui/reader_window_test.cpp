@@ -30,19 +30,14 @@ namespace {
 
 class ReaderTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         demo_sites().clear_faults();
         demo_sites().set_latency(std::chrono::milliseconds(0));
     }
-    void TearDown() override
-    {
-        delete_windows();
-    }
+    void TearDown() override { delete_windows(); }
 
     // Opens the chapter window on the book and a reader on row `row`.
-    ReaderWindow* open_reader(int source, int book_id, int row)
-    {
+    ReaderWindow* open_reader(int source, int book_id, int row) {
         book = demo_sites().library().find(book_id);
         this->source = source;
         env.state->selected_source = source;
@@ -64,15 +59,13 @@ protected:
         return reader;
     }
 
-    void press(ReaderWindow* reader, const char* button)
-    {
+    void press(ReaderWindow* reader, const char* button) {
         QTest::mouseClick(reader->findChild<QPushButton*>(QString::fromLatin1(button)),
                           Qt::LeftButton);
         ASSERT_TRUE(wait_until([&] { return !reader->is_busy(); }));
     }
 
-    std::string chapter_text(int n) const
-    {
+    std::string chapter_text(int n) const {
         return demo_sites().library().expected_chapter_text(source, *book, n);
     }
     QString chapter_name(int n) const { return q(demo_sites().library().chapter_name(*book, n)); }
@@ -86,8 +79,7 @@ protected:
     QPlainTextEdit* text = nullptr;
 };
 
-TEST_F(ReaderTest, OpensTheSelectedChapterWithSpacesForNbsp)
-{
+TEST_F(ReaderTest, OpensTheSelectedChapterWithSpacesForNbsp) {
     for (int s : {1, 3, 6}) {
         SCOPED_TRACE(s);
         ReaderWindow* reader = open_reader(s, 104, 0);
@@ -102,8 +94,7 @@ TEST_F(ReaderTest, OpensTheSelectedChapterWithSpacesForNbsp)
     }
 }
 
-TEST_F(ReaderTest, JumpsAndRefusesNumbersOutsideTheList)
-{
+TEST_F(ReaderTest, JumpsAndRefusesNumbersOutsideTheList) {
     ReaderWindow* reader = open_reader(1, 104, 2);
     ASSERT_EQ(number->text(), QStringLiteral("3"));
 
@@ -129,14 +120,14 @@ TEST_F(ReaderTest, JumpsAndRefusesNumbersOutsideTheList)
 }
 
 // Next at the last chapter keeps it and says so; previous at the first likewise.
-TEST_F(ReaderTest, NextAndPreviousStopAtTheEnds)
-{
+TEST_F(ReaderTest, NextAndPreviousStopAtTheEnds) {
     const int last = demo_sites().library().find(104)->chapter_count;
     ReaderWindow* reader = open_reader(5, 104, last - 2);
     press(reader, "next");
     EXPECT_EQ(number->text(), QString::number(last));
     EXPECT_EQ(reader->windowTitle(), chapter_name(last));
-    EXPECT_EQ(reader->findChild<QLabel*>(QStringLiteral("chapter_title"))->text(), chapter_name(last));
+    EXPECT_EQ(reader->findChild<QLabel*>(QStringLiteral("chapter_title"))->text(),
+              chapter_name(last));
     EXPECT_EQ(reader->shown_text(), chapter_text(last));
     EXPECT_TRUE(prompter.messages.empty());
 
@@ -162,8 +153,7 @@ TEST_F(ReaderTest, NextAndPreviousStopAtTheEnds)
 
 // The keys of a reader: Ctrl+arrows change chapter, Enter in the box jumps, Ctrl+= and Ctrl+-
 // change the font, Space pages down; every chapter opens at its top.
-TEST_F(ReaderTest, KeysTurnPagesAndChapters)
-{
+TEST_F(ReaderTest, KeysTurnPagesAndChapters) {
     ReaderWindow* reader = open_reader(2, 103, 3);
     reader->show();
     QApplication::setActiveWindow(reader);
@@ -206,8 +196,7 @@ TEST_F(ReaderTest, KeysTurnPagesAndChapters)
 
 // HTML references in a chapter are shown as the characters they stand for, the first time
 // and after next or a jump alike.
-TEST_F(ReaderTest, ShowsReferencesAsCharacters)
-{
+TEST_F(ReaderTest, ShowsReferencesAsCharacters) {
     ReaderWindow* reader = open_reader(3, demo::DemoLibrary::markup_book_id, 1);
     number->setText(QStringLiteral("1"));
     press(reader, "jump");
@@ -217,8 +206,7 @@ TEST_F(ReaderTest, ShowsReferencesAsCharacters)
 }
 
 // Font size, colour scheme and the window's place come back in the next reader.
-TEST_F(ReaderTest, SettingsAreRemembered)
-{
+TEST_F(ReaderTest, SettingsAreRemembered) {
     ReaderWindow* reader = open_reader(2, 104, 0);
     reader->change_font_size(3);
     reader->apply_colour_scheme(2);
@@ -235,8 +223,7 @@ TEST_F(ReaderTest, SettingsAreRemembered)
     EXPECT_EQ(again->size(), place.size());
 }
 
-TEST_F(ReaderTest, FontSizeAndColourSchemes)
-{
+TEST_F(ReaderTest, FontSizeAndColourSchemes) {
     ReaderWindow* reader = open_reader(2, 104, 0);
     EXPECT_EQ(text->font().pointSize(), 18);
     press(reader, "larger");
@@ -267,27 +254,29 @@ TEST_F(ReaderTest, FontSizeAndColourSchemes)
         // The whole window takes the scheme, the toolbar with its buttons included.
         auto* toolbar = reader->findChild<QWidget*>(QStringLiteral("toolbar"));
         EXPECT_EQ(toolbar->palette().color(QPalette::Window), s.background.darker(110));
-        EXPECT_EQ(reader->findChild<QPushButton*>(QStringLiteral("next"))->palette().color(
-                      QPalette::ButtonText),
+        EXPECT_EQ(reader->findChild<QPushButton*>(QStringLiteral("next"))
+                      ->palette()
+                      .color(QPalette::ButtonText),
                   s.text);
     }
     reader->apply_colour_scheme(7); // no such scheme: nothing changes
     EXPECT_EQ(text->palette().color(QPalette::Base), QColor(203, 169, 123));
 }
 
-TEST_F(ReaderTest, SavesTheShownChapterUnderTheTypedNumber)
-{
+TEST_F(ReaderTest, SavesTheShownChapterUnderTheTypedNumber) {
     ReaderWindow* reader = open_reader(8, 104, 3);
     press(reader, "save");
     const std::string folder = book_folder(env.state->download_base, book->title, book->author);
-    const QString saved = q(chapter_file_path(folder, 4, demo_sites().library().chapter_name(*book, 4)));
+    const QString saved =
+        q(chapter_file_path(folder, 4, demo_sites().library().chapter_name(*book, 4)));
     EXPECT_EQ(read_bytes(saved), reader->shown_text());
     EXPECT_FALSE(reader->shown_text().empty());
 
     // A number typed without jumping names the file, with the caption still shown.
     number->setText(QStringLiteral("9"));
     press(reader, "save");
-    const QString typed = q(chapter_file_path(folder, 9, demo_sites().library().chapter_name(*book, 4)));
+    const QString typed =
+        q(chapter_file_path(folder, 9, demo_sites().library().chapter_name(*book, 4)));
     EXPECT_EQ(read_bytes(typed), reader->shown_text());
 
     // Each save says where the chapter went.
@@ -300,8 +289,7 @@ TEST_F(ReaderTest, SavesTheShownChapterUnderTheTypedNumber)
     }
 }
 
-TEST_F(ReaderTest, ASaveThatCannotBeWrittenSaysSo)
-{
+TEST_F(ReaderTest, ASaveThatCannotBeWrittenSaysSo) {
     ReaderWindow* reader = open_reader(4, 104, 0);
     // The base folder is a file: no download folder can be made under it.
     QFile blocker(env.folder.path() + QStringLiteral("/blocked"));
@@ -314,8 +302,7 @@ TEST_F(ReaderTest, ASaveThatCannotBeWrittenSaysSo)
     EXPECT_EQ(prompter.messages[0].icon, MessageIcon::error);
 }
 
-TEST(ChapterSaveTest, NamesStayInsideTheBooksFolder)
-{
+TEST(ChapterSaveTest, NamesStayInsideTheBooksFolder) {
     QTemporaryDir dir;
     const std::string base = to_gbk(dir.path() + QStringLiteral("/"));
     const SavedBook book{base, g("书"), g("人")};
@@ -337,8 +324,7 @@ TEST(ChapterSaveTest, NamesStayInsideTheBooksFolder)
               chapter_file_path(book_folder(base, book.name, book.author), 3, g("第三章")));
 }
 
-TEST_F(ReaderTest, ReaderOutlivingItsChapterWindowRefusesEveryNumber)
-{
+TEST_F(ReaderTest, ReaderOutlivingItsChapterWindowRefusesEveryNumber) {
     ReaderWindow* reader = open_reader(6, 104, 0);
     delete chapters;
     number->setText(QStringLiteral("2"));

@@ -21,6 +21,7 @@
 #include <functional>
 
 #include "demo/demo_sites.h"
+#include "tests/support/demo_site_table.h"
 #include "ui/app_state.h"
 #include "ui/chapter_window.h"
 #include "ui/details_window.h"
@@ -31,7 +32,6 @@
 #include "ui/qt_text.h"
 #include "ui/reader_window.h"
 #include "ui/shelf_window.h"
-#include "tests/support/demo_site_table.h"
 
 namespace {
 
@@ -41,8 +41,7 @@ using namespace tovani;
 class QuietPrompter final : public ui::Prompter {
 public:
     QMessageBox::StandardButton prompt(QWidget*, const ui::Message& message,
-                                       QMessageBox::StandardButtons buttons) override
-    {
+                                       QMessageBox::StandardButtons buttons) override {
         std::fprintf(stderr, "message: %s\n", to_utf8(message.text).c_str());
         return buttons.testFlag(QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
     }
@@ -50,16 +49,14 @@ public:
 };
 
 // Notes a step that did not come about; the run goes on to take the other pictures.
-bool check(bool done, const char* step)
-{
+bool check(bool done, const char* step) {
     if (!done) {
         std::fprintf(stderr, "FAILED: %s\n", step);
     }
     return done;
 }
 
-bool wait_until(const std::function<bool()>& done, int timeout_ms = 30000)
-{
+bool wait_until(const std::function<bool()>& done, int timeout_ms = 30000) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
@@ -72,8 +69,7 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms = 30000)
 }
 
 // Brings `window` to the front and saves the part of the screen it covers.
-bool save(QWidget* window, const QString& folder, const char* name)
-{
+bool save(QWidget* window, const QString& folder, const char* name) {
     window->raise();
     window->activateWindow();
     QTest::qWait(400); // let the window manager (if any) and the last paint land
@@ -88,8 +84,7 @@ bool save(QWidget* window, const QString& folder, const char* name)
     return ok;
 }
 
-int run(const QString& out)
-{
+int run(const QString& out) {
     demo::DemoOptions options;
     options.free_ports = true;
     std::string error;
@@ -116,7 +111,8 @@ int run(const QString& out)
         edit->setFocus();
         edit->setText(keyword);
         main_window->run_search();
-        return wait_until([&] { return !main_window->is_busy() && results->topLevelItemCount() > 0; });
+        return wait_until(
+            [&] { return !main_window->is_busy() && results->topLevelItemCount() > 0; });
     };
     ok &= check(search(0, QStringLiteral("青衫客")), "results of one source");
     results->setCurrentItem(results->topLevelItem(1));
@@ -127,7 +123,8 @@ int run(const QString& out)
     QObject::connect(main_window, &ui::MainWindow::details_window_opened,
                      [&](ui::DetailsWindow* w) { details = w; });
     main_window->show_book_details();
-    ok &= check(wait_until([&] { return details != nullptr && !details->cover_pending(); }), "details window");
+    ok &= check(wait_until([&] { return details != nullptr && !details->cover_pending(); }),
+                "details window");
     if (details != nullptr) {
         ok &= save(details, out, "details_window.png");
         details->close();
@@ -145,7 +142,8 @@ int run(const QString& out)
                      [&](ui::ChapterWindow* w) { chapters = w; });
     results->setCurrentItem(results->topLevelItem(2));
     main_window->view_chapters();
-    ok &= check(wait_until([&] { return chapters != nullptr && !chapters->is_loading(); }), "chapter list");
+    ok &= check(wait_until([&] { return chapters != nullptr && !chapters->is_loading(); }),
+                "chapter list");
     if (chapters == nullptr) {
         return 1;
     }
@@ -155,7 +153,9 @@ int run(const QString& out)
     bool finished = false;
     QObject::connect(chapters, &ui::ChapterWindow::download_finished, [&] { finished = true; });
     chapters->start_download();
-    ok &= check(wait_until([&] { return bar != nullptr && bar->value() * 10 > bar->maximum() * 3; }), "download under way");
+    ok &=
+        check(wait_until([&] { return bar != nullptr && bar->value() * 10 > bar->maximum() * 3; }),
+              "download under way");
     chapters->select_row(0);
     ok &= save(chapters, out, "chapter_window_downloading.png");
     demo->set_latency(std::chrono::milliseconds(0));
@@ -199,8 +199,7 @@ int run(const QString& out)
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     // Settings and the shelf of this run's own, never the user's.
     QTemporaryDir home;
     qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());

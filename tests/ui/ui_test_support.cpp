@@ -13,10 +13,10 @@
 #include <array>
 
 #include "download/shelf.h"
+#include "tests/support/demo_site_table.h"
 #include "text/encoding.h"
 #include "ui/fonts.h"
 #include "ui/qt_text.h"
-#include "tests/support/demo_site_table.h"
 
 namespace tovani::ui::test {
 namespace {
@@ -25,8 +25,7 @@ namespace {
 // for another (the click-through test runs under Xvfb).
 class QtEnvironment final : public ::testing::Environment {
 public:
-    void SetUp() override
-    {
+    void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
@@ -37,8 +36,7 @@ public:
         QApplication::setQuitOnLastWindowClosed(false);
         set_up_application();
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         delete_windows();
         app_.reset();
     }
@@ -57,9 +55,9 @@ private:
 } // namespace
 
 QMessageBox::StandardButton RecordingPrompter::prompt(QWidget*, const Message& message,
-                                                      QMessageBox::StandardButtons buttons)
-{
-    messages.push_back({from_gbk(message.text), message.icon, from_gbk(message.title), buttons, {}});
+                                                      QMessageBox::StandardButtons buttons) {
+    messages.push_back(
+        {from_gbk(message.text), message.icon, from_gbk(message.title), buttons, {}});
     if (buttons.testFlag(QMessageBox::Yes)) {
         bool yes = true;
         if (!answers.empty()) {
@@ -72,8 +70,7 @@ QMessageBox::StandardButton RecordingPrompter::prompt(QWidget*, const Message& m
 }
 
 bool RecordingPrompter::inform_with_action(QWidget*, const Message& message,
-                                           const QString& action)
-{
+                                           const QString& action) {
     messages.push_back(
         {from_gbk(message.text), message.icon, from_gbk(message.title), QMessageBox::Ok, action});
     bool chosen = false;
@@ -84,18 +81,15 @@ bool RecordingPrompter::inform_with_action(QWidget*, const Message& message,
     return chosen;
 }
 
-void RecordingPrompter::open_folder(const QString& folder)
-{
+void RecordingPrompter::open_folder(const QString& folder) {
     opened_folders << folder;
 }
 
-QString RecordingPrompter::choose_folder(QWidget*, const QString&, const QString&)
-{
+QString RecordingPrompter::choose_folder(QWidget*, const QString&, const QString&) {
     return folder_answer;
 }
 
-bool wait_until(const std::function<bool()>& done, int timeout_ms)
-{
+bool wait_until(const std::function<bool()>& done, int timeout_ms) {
     QElapsedTimer clock;
     clock.start();
     while (!done()) {
@@ -107,12 +101,15 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms)
     return true;
 }
 
-std::string g(const char* utf8) { return gbk(utf8); }
+std::string g(const char* utf8) {
+    return gbk(utf8);
+}
 
-QString q(const std::string& gbk_text) { return from_gbk(gbk_text); }
+QString q(const std::string& gbk_text) {
+    return from_gbk(gbk_text);
+}
 
-demo::DemoSites& demo_sites()
-{
+demo::DemoSites& demo_sites() {
     static const std::unique_ptr<demo::DemoSites> sites = [] {
         demo::DemoOptions options;
         options.free_ports = true;
@@ -128,13 +125,11 @@ demo::DemoSites& demo_sites()
     return *sites;
 }
 
-SourceTable demo_site_table()
-{
+SourceTable demo_site_table() {
     return tovani::test::demo_site_table(demo_sites());
 }
 
-StateOnDemo::StateOnDemo() : state(std::make_unique<AppState>(demo_site_table()))
-{
+StateOnDemo::StateOnDemo() : state(std::make_unique<AppState>(demo_site_table())) {
     // Each test starts from no remembered settings and an empty shelf.
     QSettings().clear();
     for (const char* part : {"", "-wal", "-shm"}) {
@@ -143,13 +138,11 @@ StateOnDemo::StateOnDemo() : state(std::make_unique<AppState>(demo_site_table())
     state->download_base = to_gbk(folder.path() + QStringLiteral("/"));
 }
 
-QString StateOnDemo::download_folder() const
-{
+QString StateOnDemo::download_folder() const {
     return folder.path() + QStringLiteral("/小说下载");
 }
 
-void delete_windows()
-{
+void delete_windows() {
     QList<QPointer<QWidget>> windows;
     for (QWidget* w : QApplication::topLevelWidgets()) {
         if (w->parentWidget() == nullptr) {
@@ -161,8 +154,7 @@ void delete_windows()
     }
 }
 
-std::string read_bytes(const QString& path)
-{
+std::string read_bytes(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         return {};
