@@ -67,8 +67,15 @@ char32_t read_utf32le(const char* p) {
 
 // GB18030 decoding (a superset of GBK and GB2312) plus CP936 encoding, both built once from
 // glibc's converters and then used without locks by any thread.
+// A two-byte character's UTF-8 form, stored so that one four-byte copy writes it: the bytes,
+// then their count in the last byte (0 when the pair is unassigned).
+struct Utf8Form {
+    char bytes[4];
+};
+
 struct GbkTables {
     std::vector<char32_t> two_byte;       // (lead, trail) -> code point, 0 when unassigned
+    std::vector<Utf8Form> two_byte_utf8;  // (lead, trail) -> UTF-8 form of two_byte
     std::vector<std::uint16_t> four_byte; // linear index -> BMP code point, 0 when unassigned
     std::vector<std::uint16_t> encode;    // BMP code point -> GBK code (1 or 2 bytes), 0 = none
     std::vector<std::pair<char32_t, std::uint16_t>> encode_supplementary; // sorted
@@ -89,6 +96,25 @@ void build_decoder(GbkTables& t) {
             std::size_t n = sizeof out;
             if (cd.convert_all(in, 2, out, n) && n == 4)
                 t.two_byte[(lead - 0x81) * trail_span + (trail - 0x40)] = read_utf32le(out);
+        }
+    }
+    // Every two-byte character is in the BMP: three UTF-8 bytes at most.
+    t.two_byte_utf8.assign(two_byte_slots, Utf8Form{});
+    for (int slot = 0; slot < two_byte_slots; ++slot) {
+        const char32_t cp = t.two_byte[slot];
+        Utf8Form& form = t.two_byte_utf8[slot];
+        if (cp == 0 || cp > 0xFFFF) {
+            continue; // left to the general decoder
+        }
+        if (cp < 0x800) {
+            form.bytes[0] = static_cast<char>(0xC0 | (cp >> 6));
+            form.bytes[1] = static_cast<char>(0x80 | (cp & 0x3F));
+            form.bytes[3] = 2;
+        } else {
+            form.bytes[0] = static_cast<char>(0xE0 | (cp >> 12));
+            form.bytes[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            form.bytes[2] = static_cast<char>(0x80 | (cp & 0x3F));
+            form.bytes[3] = 3;
         }
     }
     for (std::uint32_t linear = 0; linear < four_byte_bmp_slots; ++linear) {
@@ -564,16 +590,48 @@ std::string utf8_to_gbk(std::string_view in) {
 }
 
 // Fetched GBK pages on their way to the regex engine.
+// Chapter texts and pages are mostly two-byte characters: those are copied from their
+// ready UTF-8 form, the rest goes through the general decoder.
 std::string gbk_to_utf8(std::string_view in) {
     const GbkTables& t = gbk_decode_tables();
-    std::string out(in.size() * 3, '\0'); // no GBK character needs more than 3 bytes per byte
-    const char* written = convert_ascii_fast(
-        in, out.data(),
-        [&t](const unsigned char* p, std::size_t n, char32_t& cp) {
-            return decode_gbk_char(t, p, n, cp);
-        },
-        put_utf8);
-    out.resize(static_cast<std::size_t>(written - out.data()));
+    // No GBK character needs more than 3 bytes per byte; one more for the last four-byte copy.
+    std::string out(in.size() * 3 + 1, '\0');
+    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
+    const auto* end = p + in.size();
+    char* dst = out.data();
+    while (p < end) {
+        while (end - p >= 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p, 8);
+            if (word & 0x8080808080808080ull)
+                break;
+            std::memcpy(dst, p, 8);
+            p += 8;
+            dst += 8;
+        }
+        if (p == end)
+            break;
+        const unsigned char b = *p;
+        if (b < 0x80) {
+            *dst++ = static_cast<char>(b);
+            ++p;
+            continue;
+        }
+        if (b >= 0x81 && b <= 0xFE && end - p >= 2 && p[1] >= 0x40 && p[1] <= 0xFE &&
+            p[1] != 0x7F) {
+            const Utf8Form& form = t.two_byte_utf8[(b - 0x81) * trail_span + (p[1] - 0x40)];
+            if (form.bytes[3] != 0) {
+                std::memcpy(dst, form.bytes, 4);
+                dst += form.bytes[3];
+                p += 2;
+                continue;
+            }
+        }
+        char32_t cp;
+        p += decode_gbk_char(t, p, static_cast<std::size_t>(end - p), cp);
+        dst += put_utf8(cp, dst);
+    }
+    out.resize(static_cast<std::size_t>(dst - out.data()));
     return out;
 }
 
