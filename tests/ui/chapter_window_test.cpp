@@ -135,7 +135,8 @@ TEST_F(ChapterWindowTest, ListFailuresShowTheirMessages) {
             .arg(QString::fromStdString(demo_sites().host(source)));
     };
     const Case cases[] = {
-        // A page of another layout: the spec's text, its icon per source, and the details.
+        // A page of another layout: the program's "拉取章节失败！" with the details, and its icon
+        // per source.
         {"no chapters, sources 1 to 4", 2, demo_sites().book_link(7, 101), layout(2),
          MessageIcon::information, QStringLiteral("信息："), false},
         {"no chapters, sources 5 to 8", 6, demo_sites().book_link(2, 101), layout(6),
