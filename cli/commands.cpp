@@ -249,18 +249,30 @@ int read_command(const CommandOptions& o, Io io) {
     return exit_ok;
 }
 
+namespace {
+
+// Prints one JSON object per source, made by row_of, with "error" added where the source's
+// host cannot be used.
+template <class RowOf> void print_source_json(const SourceTable& table, Io io, RowOf row_of) {
+    json rows = json::array();
+    for (const BookSource& s : table.sources()) {
+        json row = row_of(s);
+        if (!s.usable()) {
+            row["error"] = s.host_error;
+        }
+        rows.push_back(std::move(row));
+    }
+    io.out << rows.dump(2) << "\n";
+}
+
+} // namespace
+
 int sites_command(const CommandOptions& o, Io io) {
     const SourceTable table = load_sources(io);
     if (o.json) {
-        json rows = json::array();
-        for (const BookSource& s : table.sources()) {
-            json row = {{"source", s.id()}, {"root", s.site_root()}, {"from", s.host_origin}};
-            if (!s.usable()) {
-                row["error"] = s.host_error;
-            }
-            rows.push_back(std::move(row));
-        }
-        io.out << rows.dump(2) << "\n";
+        print_source_json(table, io, [](const BookSource& s) -> json {
+            return {{"source", s.id()}, {"root", s.site_root()}, {"from", s.host_origin}};
+        });
         return exit_ok;
     }
     std::vector<std::vector<std::string>> rows;
@@ -285,19 +297,13 @@ int sources_command(const CommandOptions& o, Io io) {
         return exit_ok;
     }
     if (o.json) {
-        json rows = json::array();
-        for (const BookSource& s : table.sources()) {
-            json row = {{"source", s.id()},
-                        {"name", s.rule.name},
-                        {"host", s.host},
-                        {"root", s.site_root()},
-                        {"rule", s.rule_origin}};
-            if (!s.usable()) {
-                row["error"] = s.host_error;
-            }
-            rows.push_back(std::move(row));
-        }
-        io.out << rows.dump(2) << "\n";
+        print_source_json(table, io, [](const BookSource& s) -> json {
+            return {{"source", s.id()},
+                    {"name", s.rule.name},
+                    {"host", s.host},
+                    {"root", s.site_root()},
+                    {"rule", s.rule_origin}};
+        });
         return exit_ok;
     }
     std::vector<std::vector<std::string>> rows;

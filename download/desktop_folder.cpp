@@ -8,25 +8,12 @@
 #include <vector>
 
 #include "download/file_io.h"
+#include "download/file_names.h"
 #include "text/encoding.h"
+#include "text/text_helpers.h"
 
 namespace tovani {
 namespace {
-
-std::string_view trim_blanks(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
-
-std::string with_trailing_slash(std::string_view folder) {
-    std::string out(folder);
-    if (!out.empty() && out.back() != '/')
-        out += '/';
-    return out;
-}
 
 std::string env(const char* name) {
     const char* value = std::getenv(name);

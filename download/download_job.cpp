@@ -207,9 +207,10 @@ StartStatus DownloadJob::start(ProgressCallback on_progress) {
     // What an earlier run of this book recorded; a file that is there but unreadable is never
     // overwritten.
     ProgressFile earlier;
-    if (!earlier.load(s.progress_path) || !s.progress.load(s.progress_path)) {
+    if (!earlier.load(s.progress_path)) {
         return StartStatus::write_failed;
     }
+    s.progress = earlier; // this run's entries go over the earlier ones
     s.chapter_paths.reserve(static_cast<std::size_t>(total));
     s.reusable.assign(static_cast<std::size_t>(total), 0);
     for (const ChapterEntry& c : s.request.chapters) {
@@ -219,12 +220,13 @@ StartStatus DownloadJob::start(ProgressCallback on_progress) {
         const std::string name = s.progress.entry_name(number);
         const std::string path = chapter_file_path(s.folder, number, name);
         const std::string earlier_name = earlier.entry_name(number);
-        if (!earlier_name.empty() && !same_entry(earlier, number, name, c.link)) {
+        const bool same = same_entry(earlier, number, name, c.link);
+        if (!earlier_name.empty() && !same) {
             // The chapter under this number has changed: its old file is another chapter's.
             delete_file(chapter_file_path(s.folder, number, earlier_name));
         }
         s.reusable[static_cast<std::size_t>(number - 1)] =
-            s.request.resume && same_entry(earlier, number, name, c.link) && file_exists(path);
+            s.request.resume && same && file_exists(path);
         s.chapter_paths.push_back(path);
     }
     if (!s.progress.save(s.progress_path)) {

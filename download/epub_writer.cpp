@@ -144,15 +144,14 @@ void append_xml_escaped(std::string& out, std::string_view text) {
     flush(n);
 }
 
-// Appends every paragraph of `text` as <p>…</p>, as paragraphs_of cuts them, escaped as
-// xml_escape does. `text` comes from the GBK conversion and is valid UTF-8 without
-// noncharacters, so only ASCII needs a look: one pass, no copies of the paragraphs.
-void append_paragraphs(std::string& out, std::string_view text) {
-    static constexpr std::string_view ideographic_space = "\xE3\x80\x80";
+// Calls fn(line) for every paragraph of `text`: its lines (ended by LF or CR) without the
+// indent of ASCII and ideographic spaces before and after, empty lines left out.
+template <class Fn> void for_each_paragraph(std::string_view text, Fn&& fn) {
+    static constexpr std::string_view ideographic_space = "\xE3\x80\x80"; // U+3000
     std::size_t begin = 0;
     const std::size_t n = text.size();
     while (begin < n) {
-        // Lines end at LF or CR; memchr finds both quickly in Chinese text.
+        // memchr finds the line ends quickly in Chinese text.
         const void* lf = std::memchr(text.data() + begin, '\n', n - begin);
         std::size_t end = lf ? static_cast<const char*>(lf) - text.data() : n;
         if (const void* cr = std::memchr(text.data() + begin, '\r', end - begin)) {
@@ -174,9 +173,17 @@ void append_paragraphs(std::string& out, std::string_view text) {
                 }
             }
         }
-        if (line.empty()) {
-            continue;
+        if (!line.empty()) {
+            fn(line);
         }
+    }
+}
+
+// Appends every paragraph of `text` as <p>…</p>, escaped as xml_escape does. `text` comes from
+// the GBK conversion and is valid UTF-8 without noncharacters, so only ASCII needs a look: one
+// pass, no copies of the paragraphs.
+void append_paragraphs(std::string& out, std::string_view text) {
+    for_each_paragraph(text, [&out](std::string_view line) {
         out += "<p>";
         std::size_t run = 0;
         for (std::size_t i = 0; i < line.size(); ++i) {
@@ -212,7 +219,7 @@ void append_paragraphs(std::string& out, std::string_view text) {
         }
         out.append(line.data() + run, line.size() - run);
         out += "</p>\n";
-    }
+    });
 }
 
 // One chapter's XHTML, rendered when the archive reads it.
@@ -381,34 +388,8 @@ std::string xml_escape(std::string_view utf8_text) {
 }
 
 std::vector<std::string> paragraphs_of(std::string_view text) {
-    static const std::string_view ideographic_space = "\xE3\x80\x80"; // U+3000
     std::vector<std::string> out;
-    std::size_t begin = 0;
-    while (begin <= text.size()) {
-        std::size_t end = begin;
-        while (end < text.size() && text[end] != '\r' && text[end] != '\n') {
-            ++end;
-        }
-        std::string_view line = text.substr(begin, end - begin);
-        for (bool trimmed = true; trimmed;) {
-            trimmed = false;
-            for (std::string_view blank :
-                 {std::string_view(" "), std::string_view("\t"), ideographic_space}) {
-                if (line.starts_with(blank)) {
-                    line.remove_prefix(blank.size());
-                    trimmed = true;
-                }
-                if (line.ends_with(blank)) {
-                    line.remove_suffix(blank.size());
-                    trimmed = true;
-                }
-            }
-        }
-        if (!line.empty()) {
-            out.emplace_back(line);
-        }
-        begin = end + 1;
-    }
+    for_each_paragraph(text, [&out](std::string_view line) { out.emplace_back(line); });
     return out;
 }
 

@@ -77,13 +77,6 @@ std::size_t utf8_length(std::string_view gbk_text) {
     return to_utf8(gbk_text).size();
 }
 
-std::string with_trailing_slash(std::string_view folder) {
-    std::string out(folder);
-    if (!out.empty() && out.back() != '/')
-        out += '/';
-    return out;
-}
-
 const std::string& download_folder_name() {
     static const std::string name = gbk("小说下载");
     return name;
@@ -122,6 +115,13 @@ std::string safe_file_name(std::string_view name, std::string_view extension) {
     if (result.empty() || result == "." || result == "..")
         result = result.empty() ? "_" : std::string(result.size(), '_');
     return result;
+}
+
+std::string with_trailing_slash(std::string_view folder) {
+    std::string out(folder);
+    if (!out.empty() && out.back() != '/')
+        out += '/';
+    return out;
 }
 
 std::string download_folder(std::string_view base_folder) {

@@ -21,6 +21,9 @@ namespace tovani {
 /// "", "." and ".." become "_", "_" and "__". Ordinary Chinese names pass through unchanged.
 std::string safe_file_name(std::string_view name, std::string_view extension = {});
 
+/// `folder` with a "/" at its end; "" stays "".
+std::string with_trailing_slash(std::string_view folder);
+
 /// The download folder under `base_folder`: base + "小说下载" (no trailing "/"). A non-empty
 /// base without a trailing "/" gets one; an empty base gives a relative path.
 std::string download_folder(std::string_view base_folder);

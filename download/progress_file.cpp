@@ -7,18 +7,6 @@
 namespace tovani {
 namespace {
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string_view trim_blanks(std::string_view s) {
-    while (!s.empty() && is_blank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && is_blank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
 // Profile names match without regard to surrounding blanks and ASCII letter case; the second
 // byte of a two-byte character is never folded.
 std::string fold_name(std::string_view name) {

@@ -87,48 +87,6 @@ char32_t original_of(char32_t c) {
     return 0;
 }
 
-// The code point of the well-formed UTF-8 sequence at `at` and its length in `length`; 0 (and
-// length 1) when there is none.
-char32_t sequence_at(std::string_view text, std::size_t at, std::size_t& length) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-    char32_t code = length == 4 ? (lead & 0x07) : length == 3 ? (lead & 0x0F) : (lead & 0x1F);
-    if (length == 1 || at + length > text.size()) {
-        length = 1;
-        return 0;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        const auto b = static_cast<unsigned char>(text[at + k]);
-        if ((b & 0xC0) != 0x80) {
-            length = 1;
-            return 0;
-        }
-        code = (code << 6) | (b & 0x3F);
-    }
-    if ((length == 2 && code < 0x80) || (length == 3 && code < 0x800) ||
-        (length == 4 && code < 0x10000)) {
-        length = 1; // an overlong form: left for the parser to refuse
-        return 0;
-    }
-    return code;
-}
-
-void append_utf8(std::string& out, char32_t c) {
-    if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 // `text` with the unsafe characters replaced by their stand-ins; `stand_in_line` gets the line
 // of a stand-in the file held already (0 when none), which could not be told apart.
 std::string mask_unsafe_characters(std::string_view text, int& stand_in_line) {
@@ -143,8 +101,8 @@ std::string mask_unsafe_characters(std::string_view text, int& stand_in_line) {
             out += text[i++];
             continue;
         }
-        std::size_t length = 1;
-        const char32_t c = sequence_at(text, i, length);
+        char32_t c = 0;
+        const std::size_t length = read_utf8_char(text, i, c);
         if (const char32_t stand_in = stand_in_of(c); stand_in != 0) {
             append_utf8(out, stand_in);
         } else {
@@ -163,9 +121,8 @@ std::string unmask(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        std::size_t length = 1;
-        const char32_t c =
-            static_cast<unsigned char>(text[i]) >= 0xF0 ? sequence_at(text, i, length) : 0;
+        char32_t c = 0;
+        const std::size_t length = read_utf8_char(text, i, c);
         if (const char32_t original = original_of(c); original != 0) {
             append_utf8(out, original);
         } else {

@@ -343,11 +343,6 @@ inline std::size_t put_utf8(char32_t cp, char* dst) {
     return 4;
 }
 
-inline void append_utf8(std::string& out, char32_t cp) {
-    char s[4];
-    out.append(s, put_utf8(cp, s));
-}
-
 inline std::uint16_t gbk_code(const GbkTables& t, char32_t cp) {
     if (cp < 0x80)
         return static_cast<std::uint16_t>(cp);
@@ -547,10 +542,9 @@ bool iconv_from_utf8(std::string_view in, const std::string& to, std::string& ou
 }
 
 // Converts in into dst, which must have room for the longest output: ASCII runs are copied
-// eight bytes at a time, any other character is read by decode and written by encode.
-// Returns the end of the written output.
-template <class Decode, class Encode>
-inline char* convert_ascii_fast(std::string_view in, char* dst, Decode decode, Encode encode) {
+// eight bytes at a time; at any other character step(p, end, dst) converts one character and
+// moves both pointers past it. Returns the end of the written output.
+template <class Step> inline char* convert_ascii_fast(std::string_view in, char* dst, Step step) {
     const auto* p = reinterpret_cast<const unsigned char*>(in.data());
     const auto* end = p + in.size();
     while (p < end) {
@@ -569,9 +563,7 @@ inline char* convert_ascii_fast(std::string_view in, char* dst, Decode decode, E
             *dst++ = static_cast<char>(*p++);
             continue;
         }
-        char32_t cp;
-        p += decode(p, static_cast<std::size_t>(end - p), cp);
-        dst += encode(cp, dst);
+        step(p, end, dst);
     }
     return dst;
 }
@@ -582,56 +574,41 @@ std::string utf8_to_gbk(std::string_view in) {
     if (in.size() >= 3 && in.substr(0, 3) == "\xEF\xBB\xBF")
         in.remove_prefix(3);
     std::string out(in.size(), '\0'); // a GBK character is never longer than its UTF-8 form
-    const char* written =
-        convert_ascii_fast(in, out.data(), decode_utf8_char,
-                           [&t](char32_t cp, char* dst) { return put_gbk(t, cp, dst); });
+    const char* written = convert_ascii_fast(
+        in, out.data(), [&t](const unsigned char*& p, const unsigned char* end, char*& dst) {
+            char32_t cp;
+            p += decode_utf8_char(p, static_cast<std::size_t>(end - p), cp);
+            dst += put_gbk(t, cp, dst);
+        });
     out.resize(static_cast<std::size_t>(written - out.data()));
     return out;
 }
 
-// Fetched GBK pages on their way to the regex engine.
-// Chapter texts and pages are mostly two-byte characters: those are copied from their
-// ready UTF-8 form, the rest goes through the general decoder.
+// Fetched GBK pages on their way to the regex engine, and chapter texts into UTF-8 books. They
+// are mostly two-byte characters: those are copied from their ready UTF-8 form, the rest goes
+// through the general decoder.
 std::string gbk_to_utf8(std::string_view in) {
     const GbkTables& t = gbk_decode_tables();
     // No GBK character needs more than 3 bytes per byte; one more for the last four-byte copy.
     std::string out(in.size() * 3 + 1, '\0');
-    const auto* p = reinterpret_cast<const unsigned char*>(in.data());
-    const auto* end = p + in.size();
-    char* dst = out.data();
-    while (p < end) {
-        while (end - p >= 8) {
-            std::uint64_t word;
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ull)
-                break;
-            std::memcpy(dst, p, 8);
-            p += 8;
-            dst += 8;
-        }
-        if (p == end)
-            break;
-        const unsigned char b = *p;
-        if (b < 0x80) {
-            *dst++ = static_cast<char>(b);
-            ++p;
-            continue;
-        }
-        if (b >= 0x81 && b <= 0xFE && end - p >= 2 && p[1] >= 0x40 && p[1] <= 0xFE &&
-            p[1] != 0x7F) {
-            const Utf8Form& form = t.two_byte_utf8[(b - 0x81) * trail_span + (p[1] - 0x40)];
-            if (form.bytes[3] != 0) {
-                std::memcpy(dst, form.bytes, 4);
-                dst += form.bytes[3];
-                p += 2;
-                continue;
+    const char* written = convert_ascii_fast(
+        in, out.data(), [&t](const unsigned char*& p, const unsigned char* end, char*& dst) {
+            const unsigned char b = *p;
+            if (b >= 0x81 && b <= 0xFE && end - p >= 2 && p[1] >= 0x40 && p[1] <= 0xFE &&
+                p[1] != 0x7F) {
+                const Utf8Form& form = t.two_byte_utf8[(b - 0x81) * trail_span + (p[1] - 0x40)];
+                if (form.bytes[3] != 0) {
+                    std::memcpy(dst, form.bytes, 4);
+                    dst += form.bytes[3];
+                    p += 2;
+                    return;
+                }
             }
-        }
-        char32_t cp;
-        p += decode_gbk_char(t, p, static_cast<std::size_t>(end - p), cp);
-        dst += put_utf8(cp, dst);
-    }
-    out.resize(static_cast<std::size_t>(dst - out.data()));
+            char32_t cp;
+            p += decode_gbk_char(t, p, static_cast<std::size_t>(end - p), cp);
+            dst += put_utf8(cp, dst);
+        });
+    out.resize(static_cast<std::size_t>(written - out.data()));
     return out;
 }
 
@@ -728,6 +705,16 @@ std::string utf16_to_code_page(std::string_view utf16, int code_page) {
 
 std::string to_utf16(std::string_view text) {
     return code_page_to_utf16(text, code_page_gbk);
+}
+
+std::size_t read_utf8_char(std::string_view utf8, std::size_t at, char32_t& cp) {
+    return decode_utf8_char(reinterpret_cast<const unsigned char*>(utf8.data()) + at,
+                            utf8.size() - at, cp);
+}
+
+void append_utf8(std::string& out, char32_t cp) {
+    char bytes[4];
+    out.append(bytes, put_utf8(cp, bytes));
 }
 
 std::string to_utf8(std::string_view text) {

@@ -42,6 +42,14 @@ std::string utf16_to_text(std::string_view utf16);
 /// (command line, windows) where text arrives as UTF-8.
 std::string utf8_to_text(std::string_view utf8);
 
+/// Reads the UTF-8 character at byte `at` of `utf8` (at < size) into `cp` and returns its
+/// length. A malformed sequence gives U+FFFD and the length of its longest valid start (at
+/// least 1), so the bytes after it are read afresh.
+std::size_t read_utf8_char(std::string_view utf8, std::size_t at, char32_t& cp);
+
+/// Appends the UTF-8 form of `cp` to `out`.
+void append_utf8(std::string& out, char32_t cp);
+
 /// Short form of utf8_to_text for the program's own literals, which the sources hold as UTF-8:
 /// gbk("搜索不到！") is the GBK text shown to the user.
 inline std::string gbk(std::string_view utf8_literal) {

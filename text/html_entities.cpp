@@ -91,24 +91,6 @@ std::size_t parse_reference(std::string_view text, char32_t& code) {
     return i + 1;
 }
 
-void append_utf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 // Copies `text`, putting `put(out, code)` in place of each reference. '&', '#', digits and ';'
 // are below 0x40, so in GBK they never sit inside a two-byte character and a plain scan finds
 // only real ones; letters after them are read only while they follow ASCII.
@@ -140,7 +122,7 @@ std::string decode_html_entities_utf8(std::string_view text) {
     if (text.find('&') == std::string_view::npos) {
         return std::string(text);
     }
-    return decode(text, append_utf8);
+    return decode(text, [](std::string& out, char32_t code) { append_utf8(out, code); });
 }
 
 std::string decode_html_entities(std::string_view text) {

@@ -191,6 +191,14 @@ std::vector<std::string> split_text(std::string_view text, std::string_view sepa
     }
 }
 
+std::string_view trim_blanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
+        text.remove_suffix(1);
+    return text;
+}
+
 std::string trim_text(std::string_view text) {
     std::size_t begin = 0;
     for (;;) {

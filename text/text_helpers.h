@@ -42,6 +42,9 @@ std::string text_after(std::string_view text, std::string_view marker);
 /// last separator is dropped, an empty text gives no pieces.
 std::vector<std::string> split_text(std::string_view text, std::string_view separator);
 
+/// `text` without ASCII spaces and tabs at either end (the blanks of INI-style lines).
+std::string_view trim_blanks(std::string_view text);
+
 /// Removes ASCII spaces and full-width spaces (A1 A1) from both ends; tabs and line breaks stay.
 std::string trim_text(std::string_view text);
 
