@@ -111,6 +111,24 @@ int search_all(const CommandOptions& o, Io io, const std::string& keyword) {
 
 } // namespace
 
+int worse_status(int a, int b) {
+    const auto weight = [](int status) {
+        switch (status) {
+        case exit_ok:
+            return 0;
+        case exit_no_match:
+            return 1;
+        case exit_layout_changed:
+            return 2;
+        case exit_site_failed:
+            return 3;
+        default:
+            return 4;
+        }
+    };
+    return weight(b) > weight(a) ? b : a;
+}
+
 int exit_status(const Outcome& outcome) {
     switch (outcome.kind) {
     case OutcomeKind::ok:

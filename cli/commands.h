@@ -40,6 +40,10 @@ struct Io {
 /// The exit status that tells what `outcome` was.
 int exit_status(const Outcome& outcome);
 
+/// The status of a command with several results: a site that failed (3) outweighs a page that
+/// does not fit its rule (4), which outweighs nothing found (1), which outweighs success.
+int worse_status(int a, int b);
+
 /// Loads the book sources, printing what was wrong with any rule file or the sites file.
 SourceTable load_sources(Io io);
 

@@ -41,11 +41,7 @@ int doctor_command(const CommandOptions& o, Io io) {
     for (const HealthReport& r : reports) {
         for (const HealthStep* step : {&r.search, &r.chapters, &r.text}) {
             if (step->state == StepState::failed) {
-                const int s = exit_status(step->outcome);
-                if (status == exit_ok || s == exit_site_failed ||
-                    (s == exit_layout_changed && status == exit_no_match)) {
-                    status = s;
-                }
+                status = worse_status(status, exit_status(step->outcome));
             }
         }
     }

@@ -96,27 +96,23 @@ int update_command(const CommandOptions& o, Io io) {
             }
         }
     }
-    for (const UpdateReport& r : update_books(*shelf, table, chosen)) {
+    const std::vector<UpdateReport> reports = update_books(*shelf, table, chosen);
+    for (std::size_t i = 0; i < reports.size(); ++i) {
+        const UpdateReport& r = reports[i];
         const std::string book = to_utf8(r.name) + "  " + to_utf8(r.author);
         if (!r.error.empty()) {
             io.err << book << ": " << to_utf8(r.error) << "\n";
-            status = status == exit_ok ? exit_no_match : status;
+            status = worse_status(status, exit_no_match);
             continue;
         }
         if (!r.outcome.ok()) {
-            const BookSource* source = nullptr;
-            for (const ShelfBook& b : chosen) {
-                if (b.id == r.book) {
-                    source = table.find(b.source);
-                }
-            }
+            // The reports come in the order of the books asked for.
+            const BookSource* source = table.find(chosen[i].source);
             io.err << book << ": "
                    << (source ? to_utf8(failure_text(*source, r.outcome))
                               : to_utf8(r.outcome.reason))
                    << "\n";
-            status = exit_status(r.outcome) == exit_layout_changed && status == exit_ok
-                         ? exit_layout_changed
-                         : exit_site_failed;
+            status = worse_status(status, exit_status(r.outcome));
             continue;
         }
         io.out << book << ": " << r.new_chapters << " new chapters";

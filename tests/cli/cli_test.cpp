@@ -1,6 +1,7 @@
 // The `tovani` command line against the demo library on free loopback ports.
 
 #include "cli/cli.h"
+#include "cli/commands.h"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -131,6 +132,30 @@ TEST_F(CliTest, ChaptersReadAndDetails) {
         EXPECT_EQ(d["title"], "星河渡舟") << s;
         EXPECT_EQ(d["author"], "青衫客") << s;
         EXPECT_EQ(d["latest_chapter"], to_utf8(lib.chapter_name(book, book.chapter_count))) << s;
+    }
+}
+
+// update and doctor end with the worst of their results, whatever their order: a site that
+// failed, then a page that does not fit its rule, then nothing found.
+TEST(ExitStatus, SeveralResultsEndWithTheWorst) {
+    struct Case {
+        std::vector<int> results;
+        int status;
+    };
+    const std::vector<Case> cases{
+        {{exit_layout_changed, exit_layout_changed}, exit_layout_changed},
+        {{exit_no_match, exit_layout_changed}, exit_layout_changed},
+        {{exit_layout_changed, exit_no_match}, exit_layout_changed},
+        {{exit_layout_changed, exit_site_failed, exit_layout_changed}, exit_site_failed},
+        {{exit_ok, exit_no_match, exit_ok}, exit_no_match},
+        {{exit_ok, exit_ok}, exit_ok},
+    };
+    for (const Case& c : cases) {
+        int status = exit_ok;
+        for (int result : c.results) {
+            status = worse_status(status, result);
+        }
+        EXPECT_EQ(status, c.status) << ::testing::PrintToString(c.results);
     }
 }
 
