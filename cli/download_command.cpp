@@ -324,9 +324,8 @@ int download_command(const CommandOptions& o, Io io) {
     JobChapters chapters(job);
     const BookInfo info{names.name, names.author, book_identifier(source->id(), book_link),
                         settings.cover, std::time(nullptr)};
-    const BookFilesResult written = write_book_files(
-        job.request().base_folder.empty() ? desktop_folder() : job.request().base_folder, info,
-        chapters, formats);
+    const BookFilesResult written =
+        write_book_files(job.request().base_folder, info, chapters, formats);
     if (!written.ok) {
         io.err << "tovani: " << to_utf8(written.error) << "; the chapter files are kept in "
                << folder << "\n";

@@ -1,5 +1,6 @@
 #include "download/book_output.h"
 
+#include "download/desktop_folder.h"
 #include "download/epub_writer.h"
 #include "download/file_io.h"
 #include "download/file_names.h"
@@ -66,9 +67,10 @@ bool ShelfChapters::complete() const {
     return true;
 }
 
-BookFilesResult write_book_files(const std::string& base_folder, const BookInfo& info,
+BookFilesResult write_book_files(const std::string& chosen_base, const BookInfo& info,
                                  ChapterSource& chapters, const BookFormats& formats) {
     BookFilesResult result;
+    const std::string base_folder = chosen_or_desktop(chosen_base);
     if (!create_directory(download_folder(base_folder))) {
         result.error = gbk("无法写入下载文件夹：") + download_folder(base_folder);
         return result;

@@ -62,8 +62,9 @@ struct BookFilesResult {
     std::string error;              ///< GBK, when not ok
 };
 
-/// Writes the book files `formats` asks for beside the book's folder under `base_folder`:
-/// "书名  作者.txt" and "书名  作者.epub". Each is written whole or not at all.
+/// Writes the book files `formats` asks for beside the book's folder under `base_folder` (the
+/// desktop when it is ""): "书名  作者.txt" and "书名  作者.epub". Each is written whole or not
+/// at all.
 BookFilesResult write_book_files(const std::string& base_folder, const BookInfo& info,
                                  ChapterSource& chapters, const BookFormats& formats);
 

@@ -93,6 +93,10 @@ std::string desktop_from_user_dirs(const std::string& home) {
 
 } // namespace
 
+std::string chosen_or_desktop(const std::string& base_folder) {
+    return base_folder.empty() ? desktop_folder() : base_folder;
+}
+
 std::string desktop_folder() {
     const std::string home = home_folder();
     std::string desktop = env("XDG_DESKTOP_DIR");

@@ -10,4 +10,8 @@ namespace tovani {
 /// every call; "" when there is no home folder at all (paths are then relative).
 std::string desktop_folder();
 
+/// `base_folder` as chosen, or desktop_folder() when none was chosen (""): where every
+/// download, book file and saved chapter of that base goes.
+std::string chosen_or_desktop(const std::string& base_folder);
+
 } // namespace tovani

@@ -178,7 +178,7 @@ DownloadJob::DownloadJob(ThreadPool& pool, DownloadRequest request, ChapterFetch
     s.fetch = fetch ? std::move(fetch) : network_fetchers().page;
     s.gate = s.request.gate ? s.request.gate
                             : std::make_shared<HostGate>(s.request.source.rule.politeness);
-    s.base = s.request.base_folder.empty() ? desktop_folder() : s.request.base_folder;
+    s.base = chosen_or_desktop(s.request.base_folder);
     s.folder = book_folder(s.base, s.request.book_name, s.request.book_author);
     s.progress_path = progress_file_path(s.base, s.request.book_name, s.request.book_author);
     s.book_path = book_file_path(s.base, s.request.book_name, s.request.book_author);

@@ -7,7 +7,7 @@ namespace tovani::ui {
 
 SaveOutcome save_chapter_file(const SavedBook& book, const std::string& number_text,
                               const std::string& chapter_name, const std::string& text) {
-    const std::string base = book.base_folder.empty() ? desktop_folder() : book.base_folder;
+    const std::string base = chosen_or_desktop(book.base_folder);
     const std::string folder = book_folder(base, book.name, book.author);
     // The typed number stands in for the chapter number, under the same naming rule the
     // download uses, so neither a typed text nor a chapter name can leave the folder.

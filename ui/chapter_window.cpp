@@ -314,8 +314,7 @@ void ChapterWindow::remember_choices() const {
 }
 
 void ChapterWindow::choose_folder() {
-    const QString start =
-        state_.download_base.empty() ? from_gbk(desktop_folder()) : from_gbk(state_.download_base);
+    const QString start = from_gbk(chosen_or_desktop(state_.download_base));
     const QString chosen =
         prompter_.choose_folder(this, QStringLiteral("选择下载位置（其中会建“小说下载”）"), start);
     if (chosen.isEmpty()) {
@@ -521,10 +520,8 @@ void ChapterWindow::finish_in_background(std::shared_ptr<DownloadJob> job, bool 
                 const BookInfo info{job->request().book_name, job->request().book_author,
                                     book_identifier(source.id(), link), settings.cover,
                                     std::time(nullptr)};
-                const std::string base = job->request().base_folder.empty()
-                                             ? desktop_folder()
-                                             : job->request().base_folder;
-                result.files = write_book_files(base, info, chapters, formats);
+                result.files =
+                    write_book_files(job->request().base_folder, info, chapters, formats);
                 result.merged = result.files.ok;
                 if (result.merged) {
                     job->remove_chapter_files();
@@ -550,9 +547,7 @@ void ChapterWindow::finish_in_background(std::shared_ptr<DownloadJob> job, bool 
                 for (const std::string& file : result.files.files) {
                     text += "\n" + file;
                 }
-                const std::string base = job->request().base_folder.empty()
-                                             ? desktop_folder()
-                                             : job->request().base_folder;
+                const std::string base = chosen_or_desktop(job->request().base_folder);
                 if (prompter_.inform_with_action(
                         this, Message{text, MessageIcon::information, gbk("系统提示")},
                         QStringLiteral("打开文件夹"))) {

@@ -170,7 +170,7 @@ void ShelfWindow::open_folder() {
         return;
     }
     const ShelfBook& b = books_[static_cast<std::size_t>(row)];
-    const std::string base = b.base_folder.empty() ? desktop_folder() : b.base_folder;
+    const std::string base = chosen_or_desktop(b.base_folder);
     prompter_.open_folder(from_gbk(download_folder(base)));
 }
 

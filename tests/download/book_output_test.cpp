@@ -3,6 +3,9 @@
 #include "download/book_output.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <optional>
 #include <sqlite3.h>
 #include <zip.h>
 
@@ -81,6 +84,26 @@ TEST_F(BookFiles, GbkTextBookIsTheMergeAsItAlwaysWas) {
               gbk("第一章 <开始> & “引号”\r\n　　第一段&lt;不是标签&gt;\r\n\r\n    第二段 "
                   "<b>粗</b> & 'x'\r\n"
                   "\r\n\r\n第二章\r\n　　乙?丙\r\n\r\n"));
+}
+
+// A book downloaded to the desktop is recorded with no base folder; its book files (the first
+// ones and those an update writes again) go to the desktop, never the working folder.
+TEST_F(BookFiles, NoChosenFolderMeansTheDesktop) {
+    const std::string desktop = dir_.string() + "/desktop";
+    const char* old = std::getenv("XDG_DESKTOP_DIR");
+    const std::optional<std::string> saved = old ? std::optional<std::string>(old) : std::nullopt;
+    setenv("XDG_DESKTOP_DIR", desktop.c_str(), 1);
+    ListedChapters chapters = sample();
+    const BookFilesResult r = write_book_files("", info(), chapters, BookFormats{});
+    if (saved) {
+        setenv("XDG_DESKTOP_DIR", saved->c_str(), 1);
+    } else {
+        unsetenv("XDG_DESKTOP_DIR");
+    }
+    ASSERT_TRUE(r.ok) << to_utf8(r.error);
+    ASSERT_EQ(r.files.size(), 1u);
+    EXPECT_EQ(to_utf8(r.files[0]), desktop + "/小说下载/测试之书  某人.txt");
+    EXPECT_TRUE(fs::exists(to_utf8(r.files[0])));
 }
 
 TEST_F(BookFiles, Utf8TextBookStartsWithTitleAndAuthorAndUsesLineFeeds) {
