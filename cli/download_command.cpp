@@ -49,13 +49,6 @@ private:
     DownloadProgress latest_;
 };
 
-std::string format_duration(double seconds) {
-    const long s = static_cast<long>(seconds + 0.5);
-    std::ostringstream os;
-    os << s / 60 << ":" << std::setw(2) << std::setfill('0') << s % 60;
-    return os.str();
-}
-
 // "[#####.....] 120/2000 chapters  35.2/s  0:53 left  2 failed". The rate and the time left
 // count only chapters fetched in this run: ones an earlier run completed cost no time.
 std::string progress_line(const DownloadProgress& p, double elapsed, bool bar) {
@@ -66,12 +59,11 @@ std::string progress_line(const DownloadProgress& p, double elapsed, bool bar) {
         os << "[" << std::string(static_cast<std::size_t>(filled), '#')
            << std::string(static_cast<std::size_t>(width - filled), '.') << "] ";
     }
-    const int fetched = p.finished - p.skipped;
-    const double rate = elapsed > 0 ? fetched / elapsed : 0;
+    const DownloadPace pace = download_pace(p, elapsed);
     os << p.finished << "/" << p.total << " chapters  " << std::fixed << std::setprecision(1)
-       << rate << "/s";
-    if (rate > 0 && p.finished < p.total) {
-        os << "  " << format_duration((p.total - p.finished) / rate) << " left";
+       << pace.rate << "/s";
+    if (pace.seconds_left > 0) {
+        os << "  " << duration_text(pace.seconds_left) << " left";
     }
     os << "  " << p.failed << " failed";
     return os.str();

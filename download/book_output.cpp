@@ -37,8 +37,8 @@ std::string JobChapters::name(int number) const {
 bool JobChapters::read(int number, BookChapter& chapter) {
     chapter.name = name(number);
     // A missing file reads as empty: a chapter the download did not write is no chapter.
-    return file_exists(job_.chapter_file(number)) &&
-           read_file(job_.chapter_file(number), chapter.text);
+    const std::string path = job_.chapter_file(number);
+    return file_exists(path) && read_file(path, chapter.text);
 }
 
 ShelfChapters::ShelfChapters(const Shelf& shelf, std::int64_t book)
@@ -112,19 +112,27 @@ std::int64_t record_download(Shelf& shelf, const DownloadJob& job, ShelfBook set
     if (id == 0) {
         return 0;
     }
+    return store_job_texts(shelf, id, job) >= 0 ? id : 0;
+}
+
+int store_job_texts(Shelf& shelf, std::int64_t book, const DownloadJob& job) {
+    const std::vector<ChapterEntry>& chapters = job.request().chapters;
+    const int total = static_cast<int>(chapters.size());
     int n = 0;
-    const int total = static_cast<int>(request.chapters.size());
-    const bool stored = shelf.store_texts(id, [&](std::string& link, std::string& text, bool&) {
+    int stored = 0;
+    const bool ok = shelf.store_texts(book, [&](std::string& link, std::string& text, bool&) {
         // Only files this download completed: a chapter that failed has none.
         while (++n <= total) {
-            if (file_exists(job.chapter_file(n)) && read_file(job.chapter_file(n), text)) {
-                link = request.chapters[static_cast<std::size_t>(n - 1)].link;
+            const std::string path = job.chapter_file(n);
+            if (file_exists(path) && read_file(path, text)) {
+                link = chapters[static_cast<std::size_t>(n - 1)].link;
+                ++stored;
                 return true;
             }
         }
         return false;
     });
-    return stored ? id : 0;
+    return ok ? stored : -1;
 }
 
 std::string book_identifier(int source, const std::string& book_link) {

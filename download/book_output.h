@@ -73,6 +73,10 @@ BookFilesResult write_book_files(const std::string& base_folder, const BookInfo&
 /// transaction each for the list and the texts. Returns the book's id, 0 on failure.
 std::int64_t record_download(Shelf& shelf, const DownloadJob& job, ShelfBook settings);
 
+/// Stores on the shelf, under `book` and by their links, the texts of the chapters whose files
+/// `job` wrote, in one transaction. Returns how many, or -1 when the shelf could not be written.
+int store_job_texts(Shelf& shelf, std::int64_t book, const DownloadJob& job);
+
 /// The stable identifier a book file carries: the source and the book's link.
 std::string book_identifier(int source, const std::string& book_link);
 

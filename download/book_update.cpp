@@ -72,20 +72,8 @@ UpdateReport update_book(Shelf& shelf, const SourceTable& sources, const ShelfBo
         const DownloadSummary summary = job.summary();
         report.failed_chapters = summary.total - summary.downloaded - summary.skipped;
         // The new texts go to the shelf in one transaction; then the files can go.
-        int n = 0;
-        int stored = 0;
-        const bool ok =
-            shelf.store_texts(book.id, [&](std::string& link, std::string& text, bool&) {
-                while (++n <= summary.total) {
-                    if (file_exists(job.chapter_file(n)) && read_file(job.chapter_file(n), text)) {
-                        link = missing[static_cast<std::size_t>(n - 1)].link;
-                        ++stored;
-                        return true;
-                    }
-                }
-                return false;
-            });
-        if (!ok) {
+        const int stored = store_job_texts(shelf, book.id, job);
+        if (stored < 0) {
             report.error = gbk("无法写入书架：") + utf8_to_text(shelf.last_error());
             return report;
         }

@@ -92,6 +92,23 @@ std::string progress_text(float percent) {
     return prefix + number + "%";
 }
 
+DownloadPace download_pace(const DownloadProgress& progress, double elapsed_s) {
+    DownloadPace pace;
+    const int fetched = progress.finished - progress.skipped;
+    if (elapsed_s > 0 && fetched > 0) {
+        pace.rate = fetched / elapsed_s;
+        pace.seconds_left = (progress.total - progress.finished) / pace.rate;
+    }
+    return pace;
+}
+
+std::string duration_text(double seconds) {
+    const long s = static_cast<long>(seconds + 0.5);
+    char text[32];
+    std::snprintf(text, sizeof text, "%ld:%02ld", s / 60, s % 60);
+    return text;
+}
+
 void DownloadJob::Shared::report(Ending ending, int number) {
     if (ending == Ending::failed) {
         std::lock_guard lock(mutex);

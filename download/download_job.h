@@ -147,6 +147,17 @@ public:
 /// "当前进度：" + `percent` written like %.6g + "%" (GBK).
 std::string progress_text(float percent);
 
+/// How fast a download goes `elapsed_s` seconds into this run. Only chapters fetched in this run
+/// count: ones an earlier run completed cost no time.
+struct DownloadPace {
+    double rate = 0;         ///< chapters a second; 0 while none was fetched
+    double seconds_left = 0; ///< 0 when unknown (rate 0) or when nothing is left
+};
+DownloadPace download_pace(const DownloadProgress& progress, double elapsed_s);
+
+/// `seconds` as "m:ss", rounded to the second.
+std::string duration_text(double seconds);
+
 /// What a fetched chapter page says about the site's health.
 RequestVerdict verdict_of(const FetchedPage& page, const Outcome& outcome);
 

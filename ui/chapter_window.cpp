@@ -37,11 +37,6 @@ namespace {
 // How many failed chapters the end-of-download message names before it says "……".
 constexpr std::size_t failed_names_shown = 10;
 
-QString duration_text(double seconds) {
-    const long s = static_cast<long>(seconds + 0.5);
-    return QStringLiteral("%1:%2").arg(s / 60).arg(s % 60, 2, 10, QLatin1Char('0'));
-}
-
 // What the end of a download wrote: the book files and whether the shelf has the book.
 struct FinishResult {
     BookFilesResult files;
@@ -399,16 +394,14 @@ void ChapterWindow::show_progress(const DownloadProgress& progress) {
     const QString text = from_gbk(progress.text);
     progress_label_->setText(text);
     bar_->setValue(progress.finished);
-    // The rate and the time left count only the chapters fetched in this run.
     const double seconds = clock_->isValid() ? clock_->elapsed() / 1000.0 : 0;
-    const int fetched = progress.finished - progress.skipped;
+    const DownloadPace pace = download_pace(progress, seconds);
     QString details = QStringLiteral("%1/%2 章").arg(progress.finished).arg(progress.total);
-    if (seconds > 0 && fetched > 0) {
-        const double rate = fetched / seconds;
-        details += QStringLiteral("  %1 章/秒").arg(rate, 0, 'f', 1);
-        if (progress.finished < progress.total) {
+    if (pace.rate > 0) {
+        details += QStringLiteral("  %1 章/秒").arg(pace.rate, 0, 'f', 1);
+        if (pace.seconds_left > 0) {
             details += QStringLiteral("  剩余 ") +
-                       duration_text((progress.total - progress.finished) / rate);
+                       QString::fromStdString(duration_text(pace.seconds_left));
         }
     }
     details += QStringLiteral("  失败 %1").arg(progress.failed);
