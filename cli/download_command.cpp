@@ -100,16 +100,6 @@ private:
     bool installed_ = false;
 };
 
-// Answers the merge question from the command-line flags.
-class FlagMergeAnswer : public MergeQuestion {
-public:
-    explicit FlagMergeAnswer(bool merge) : merge_(merge) {}
-    bool ask_merge(const DownloadSummary&) override { return merge_; }
-
-private:
-    bool merge_;
-};
-
 // The name and author for the files: as given, else the book's details, else the title of
 // its chapter list page; and the cover's address when the details name one.
 struct BookNames {
@@ -144,24 +134,13 @@ BookNames book_names(const CommandOptions& o, const BookSource& source, const st
     return names;
 }
 
-// The cover picture, or nothing: a missing or broken cover never stops a book.
-std::string fetch_cover(const BookSource& source, const std::string& url) {
-    if (url.empty()) {
-        return {};
-    }
-    const FetchedPage page = network_fetchers().page(url, source.rule.politeness.page_timeout);
-    return fetch_outcome(page).ok() ? page.body : std::string();
-}
-
 BookFormats formats_of(const CommandOptions& o) {
     BookFormats f;
     f.txt = o.formats.empty() ||
             std::find(o.formats.begin(), o.formats.end(), "txt") != o.formats.end();
     f.epub = std::find(o.formats.begin(), o.formats.end(), "epub") != o.formats.end();
-    f.encoding = o.encoding == "utf-8" ? TextEncoding::utf8 : TextEncoding::gbk;
-    f.convert = o.convert == "t2s"   ? ScriptConversion::t2s
-                : o.convert == "s2t" ? ScriptConversion::s2t
-                                     : ScriptConversion::none;
+    f.encoding = encoding_named(o.encoding);
+    f.convert = conversion_named(o.convert);
     return f;
 }
 
@@ -292,39 +271,22 @@ int download_command(const CommandOptions& o, Io io) {
     }
 
     // The shelf keeps the book, its chapters and their texts, for `tovani update`.
-    ShelfBook settings;
-    settings.link = book_link;
-    settings.base_folder = job.request().base_folder;
-    settings.formats = make_book ? formats.names() : std::string();
-    settings.encoding = formats.encoding == TextEncoding::utf8 ? "utf-8" : "gbk";
-    settings.convert = conversion_name(formats.convert);
-    if (make_book && formats.epub) {
-        settings.cover = fetch_cover(*source, names.cover_url);
+    const std::string cover =
+        make_book && formats.epub ? fetch_cover(*source, names.cover_url) : std::string();
+    const DownloadEnd end = finish_download(job, book_link, formats, make_book, cover);
+    if (!end.shelf_error.empty()) {
+        io.err << "tovani: the book is not on the shelf: " << end.shelf_error << "\n";
     }
-    std::string shelf_error;
-    const std::unique_ptr<Shelf> shelf = Shelf::open(Shelf::default_path(), &shelf_error);
-    if (!shelf || record_download(*shelf, job, settings) == 0) {
-        io.err << "tovani: the book is not on the shelf: "
-               << (shelf ? shelf->last_error() : shelf_error) << "\n";
-    }
-
-    FlagMergeAnswer answer(make_book);
-    if (!answer.ask_merge(summary)) {
+    if (!make_book) {
         io.out << folder << "\n";
         return exit_ok;
     }
-    JobChapters chapters(job);
-    const BookInfo info{names.name, names.author, book_identifier(source->id(), book_link),
-                        settings.cover, std::time(nullptr)};
-    const BookFilesResult written =
-        write_book_files(job.request().base_folder, info, chapters, formats);
+    const BookFilesResult& written = end.files;
     if (!written.ok) {
         io.err << "tovani: " << to_utf8(written.error) << "; the chapter files are kept in "
                << folder << "\n";
         return exit_no_match;
     }
-    // Only whole book files let this book's chapter files go.
-    job.remove_chapter_files();
     for (const std::string& file : written.files) {
         io.out << to_utf8(file) << "\n";
     }

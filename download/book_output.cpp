@@ -1,9 +1,12 @@
 #include "download/book_output.h"
 
+#include <ctime>
+
 #include "download/desktop_folder.h"
 #include "download/epub_writer.h"
 #include "download/file_io.h"
 #include "download/file_names.h"
+#include "sources/outcome.h"
 #include "text/encoding.h"
 
 namespace tovani {
@@ -19,10 +22,8 @@ BookFormats BookFormats::of(const ShelfBook& book) {
     BookFormats f;
     f.txt = book.formats.find("txt") != std::string::npos;
     f.epub = book.formats.find("epub") != std::string::npos;
-    f.encoding = book.encoding == "utf-8" ? TextEncoding::utf8 : TextEncoding::gbk;
-    f.convert = book.convert == "t2s"   ? ScriptConversion::t2s
-                : book.convert == "s2t" ? ScriptConversion::s2t
-                                        : ScriptConversion::none;
+    f.encoding = encoding_named(book.encoding);
+    f.convert = conversion_named(book.convert);
     return f;
 }
 
@@ -133,6 +134,45 @@ int store_job_texts(Shelf& shelf, std::int64_t book, const DownloadJob& job) {
         return false;
     });
     return ok ? stored : -1;
+}
+
+std::string fetch_cover(const BookSource& source, const std::string& url,
+                        const Fetchers& fetchers) {
+    if (url.empty()) {
+        return {};
+    }
+    const FetchedPage page = fetchers.page(url, source.rule.politeness.page_timeout);
+    return fetch_outcome(page).ok() ? page.body : std::string();
+}
+
+DownloadEnd finish_download(DownloadJob& job, const std::string& book_link,
+                            const BookFormats& formats, bool book_files, const std::string& cover) {
+    const DownloadRequest& request = job.request();
+    DownloadEnd end;
+    ShelfBook settings;
+    settings.link = book_link;
+    settings.base_folder = request.base_folder;
+    settings.formats = book_files ? formats.names() : std::string();
+    settings.encoding = encoding_name(formats.encoding);
+    settings.convert = conversion_name(formats.convert);
+    settings.cover = cover;
+    std::string error;
+    const std::unique_ptr<Shelf> shelf = Shelf::open(Shelf::default_path(), &error);
+    if (!shelf || record_download(*shelf, job, settings) == 0) {
+        end.shelf_error = shelf ? shelf->last_error() : error;
+    }
+    if (book_files) {
+        JobChapters chapters(job);
+        const BookInfo info{request.book_name, request.book_author,
+                            book_identifier(request.source.id(), book_link), cover,
+                            std::time(nullptr)};
+        end.files = write_book_files(request.base_folder, info, chapters, formats);
+        // Only whole book files let this book's chapter files go.
+        if (end.files.ok) {
+            job.remove_chapter_files();
+        }
+    }
+    return end;
 }
 
 std::string book_identifier(int source, const std::string& book_link) {

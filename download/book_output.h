@@ -73,6 +73,23 @@ BookFilesResult write_book_files(const std::string& base_folder, const BookInfo&
 /// transaction each for the list and the texts. Returns the book's id, 0 on failure.
 std::int64_t record_download(Shelf& shelf, const DownloadJob& job, ShelfBook settings);
 
+/// The cover picture at `url`, or "" when there is none or it cannot be fetched: a missing or
+/// broken cover never stops a book.
+std::string fetch_cover(const BookSource& source, const std::string& url,
+                        const Fetchers& fetchers = network_fetchers());
+
+/// What the end of a download did.
+struct DownloadEnd {
+    std::string shelf_error; ///< UTF-8; empty when the book is on the shelf
+    BookFilesResult files;   ///< the book files, when they were asked for
+};
+
+/// The end of a download: records the book on the shelf (with the formats of its book files
+/// when `book_files`), then, when `book_files`, writes them from the chapter files and lets
+/// those go once the book files are whole. `cover` is the cover picture's bytes or "".
+DownloadEnd finish_download(DownloadJob& job, const std::string& book_link,
+                            const BookFormats& formats, bool book_files, const std::string& cover);
+
 /// Stores on the shelf, under `book` and by their links, the texts of the chapters whose files
 /// `job` wrote, in one transaction. Returns how many, or -1 when the shelf could not be written.
 int store_job_texts(Shelf& shelf, std::int64_t book, const DownloadJob& job);

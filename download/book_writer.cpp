@@ -4,6 +4,14 @@
 #include "text/encoding.h"
 
 namespace tovani {
+
+const char* encoding_name(TextEncoding encoding) {
+    return encoding == TextEncoding::utf8 ? "utf-8" : "gbk";
+}
+
+TextEncoding encoding_named(std::string_view name) {
+    return name == "utf-8" ? TextEncoding::utf8 : TextEncoding::gbk;
+}
 namespace {
 
 // CR LF and lone CR become LF.

@@ -44,6 +44,11 @@ enum class TextEncoding {
     utf8, ///< UTF-8 with LF, starting with the title and the author
 };
 
+/// "utf-8" or "gbk", as the shelf and the command line name the text book's encoding.
+const char* encoding_name(TextEncoding encoding);
+/// utf8 for "utf-8", gbk for anything else.
+TextEncoding encoding_named(std::string_view name);
+
 struct WriteResult {
     bool ok = false;
     std::string error; ///< GBK, when not ok; the book file is then as it was

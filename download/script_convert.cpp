@@ -31,6 +31,12 @@ const char* conversion_name(ScriptConversion conversion) {
     return "";
 }
 
+ScriptConversion conversion_named(std::string_view name) {
+    return name == "t2s"   ? ScriptConversion::t2s
+           : name == "s2t" ? ScriptConversion::s2t
+                           : ScriptConversion::none;
+}
+
 ScriptConverter::ScriptConverter(ScriptConversion conversion) : conversion_(conversion) {
     if (conversion == ScriptConversion::none) {
         return;

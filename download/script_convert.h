@@ -13,8 +13,10 @@ enum class ScriptConversion {
     s2t, ///< simplified characters to traditional
 };
 
-/// "t2s", "s2t" or "" (none); nullopt-like `none` for anything else is the caller's to refuse.
+/// "t2s", "s2t" or "" (none).
 const char* conversion_name(ScriptConversion conversion);
+/// The conversion conversion_name gives `name` for; `none` for any other name.
+ScriptConversion conversion_named(std::string_view name);
 
 class ScriptConverter {
 public:

@@ -291,12 +291,8 @@ BookFormats ChapterWindow::chosen_formats() const {
     if (!f.any()) {
         f.txt = true; // joining always makes a book file
     }
-    f.encoding = encoding_->currentData().toString() == QStringLiteral("utf-8") ? TextEncoding::utf8
-                                                                                : TextEncoding::gbk;
-    const QString convert = convert_->currentData().toString();
-    f.convert = convert == QStringLiteral("t2s")   ? ScriptConversion::t2s
-                : convert == QStringLiteral("s2t") ? ScriptConversion::s2t
-                                                   : ScriptConversion::none;
+    f.encoding = encoding_named(encoding_->currentData().toString().toStdString());
+    f.convert = conversion_named(convert_->currentData().toString().toStdString());
     return f;
 }
 
@@ -485,40 +481,21 @@ void ChapterWindow::finish_in_background(std::shared_ptr<DownloadJob> job, bool 
             FinishResult result;
             const DownloadSummary summary = job->summary();
             result.complete = summary.complete();
-            ShelfBook settings;
-            settings.link = link;
-            settings.base_folder = job->request().base_folder;
-            settings.formats = merge && result.complete ? formats.names() : std::string();
-            settings.encoding = formats.encoding == TextEncoding::utf8 ? "utf-8" : "gbk";
-            settings.convert = conversion_name(formats.convert);
-            if (merge && result.complete && formats.epub) {
+            const bool book_files = merge && result.complete;
+            std::string cover;
+            if (book_files && formats.epub) {
                 // The cover, when the source names one; a book never waits on a broken cover.
                 const DetailsOutcome details = request_book_details(
                     source, {1, job->request().book_name, job->request().book_author, link});
-                if (details.details && !details.details->cover_url.empty()) {
-                    const FetchedPage cover = network_fetchers().page(
-                        details.details->cover_url, source.rule.politeness.page_timeout);
-                    if (fetch_outcome(cover).ok()) {
-                        settings.cover = cover.body;
-                    }
+                if (details.details) {
+                    cover = fetch_cover(source, details.details->cover_url);
                 }
             }
-            std::string shelf_error;
-            const std::unique_ptr<Shelf> shelf = Shelf::open(Shelf::default_path(), &shelf_error);
-            if (!shelf || record_download(*shelf, *job, settings) == 0) {
-                result.shelf_error = shelf ? shelf->last_error() : shelf_error;
-            }
-            if (merge && result.complete) {
-                JobChapters chapters(*job);
-                const BookInfo info{job->request().book_name, job->request().book_author,
-                                    book_identifier(source.id(), link), settings.cover,
-                                    std::time(nullptr)};
-                result.files =
-                    write_book_files(job->request().base_folder, info, chapters, formats);
-                result.merged = result.files.ok;
-                if (result.merged) {
-                    job->remove_chapter_files();
-                }
+            const DownloadEnd end = finish_download(*job, link, formats, book_files, cover);
+            result.shelf_error = end.shelf_error;
+            if (book_files) {
+                result.files = end.files;
+                result.merged = end.files.ok;
             }
             return result;
         },
