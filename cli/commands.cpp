@@ -66,11 +66,7 @@ int search_one(const CommandOptions& o, Io io, const std::string& keyword) {
 
 int search_all(const CommandOptions& o, Io io, const std::string& keyword) {
     const SourceTable table = load_sources(io);
-    std::vector<const BookSource*> sources;
-    for (const BookSource& s : table.sources()) {
-        sources.push_back(&s);
-    }
-    const AllSearchOutcome found = search_all_sources(sources, keyword);
+    const AllSearchOutcome found = search_all_sources(source_pointers(table.sources()), keyword);
     int failed = 0;
     for (const SourceSearch& s : found.per_source) {
         const Outcome& outcome = s.result.outcome;

@@ -92,13 +92,17 @@ std::string outcome_words(OutcomeKind kind) {
     return {};
 }
 
-std::string failure_text(const BookSource& source, const Outcome& outcome) {
-    std::string text = source_label(source) + gbk("（") + utf8_to_text(source.host) + gbk("）") +
-                       outcome_words(outcome.kind);
+std::string outcome_text(const Outcome& outcome) {
+    std::string text = outcome_words(outcome.kind);
     if (!outcome.reason.empty()) {
         text += gbk("：") + outcome.reason;
     }
     return text;
+}
+
+std::string failure_text(const BookSource& source, const Outcome& outcome) {
+    return source_label(source) + gbk("（") + utf8_to_text(source.host) + gbk("）") +
+           outcome_text(outcome);
 }
 
 } // namespace tovani

@@ -49,6 +49,9 @@ bool looks_like_challenge(const SourceRule& rule, std::string_view page_text);
 /// challenge, else layout changed with `what` (GBK) as the reason.
 Outcome page_does_not_fit(const SourceRule& rule, std::string_view page_text, std::string what);
 
+/// The outcome in Chinese (GBK): its kind's words, then "：" and the reason when there is one.
+std::string outcome_text(const Outcome& outcome);
+
 /// A few Chinese words (GBK) for a kind: "无法连接", "网站拒绝访问", "页面与书源规则不符", …
 std::string outcome_words(OutcomeKind kind);
 

@@ -191,6 +191,15 @@ const BookSource* SourceTable::find(int id) const {
     return it != sources_.end() && it->id() == id ? &*it : nullptr;
 }
 
+std::vector<const BookSource*> source_pointers(const std::vector<BookSource>& sources) {
+    std::vector<const BookSource*> out;
+    out.reserve(sources.size());
+    for (const BookSource& s : sources) {
+        out.push_back(&s);
+    }
+    return out;
+}
+
 std::vector<BookSource> builtin_sources() {
     std::vector<BookSource> out;
     for (const BuiltinRuleFile& file : builtin_rule_files()) {

@@ -42,6 +42,9 @@ private:
 
 using Getenv = std::function<const char*(const char*)>;
 
+/// Pointers to each of `sources`, for the operations that work on several sources at once.
+std::vector<const BookSource*> source_pointers(const std::vector<BookSource>& sources);
+
 /// Reads the rules and the host configuration. `getenv` defaults to the process environment.
 SourceTable load_source_table(const Getenv& getenv = {});
 

@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "sources/health_check.h"
+#include "sources/source_table.h"
 #include "ui/list_rows.h"
 #include "ui/qt_text.h"
 #include "ui/window_places.h"
@@ -25,11 +26,7 @@ std::string step_cell(const HealthStep& step) {
     case StepState::failed:
         break;
     }
-    std::string text = outcome_words(step.outcome.kind);
-    if (!step.outcome.reason.empty()) {
-        text += gbk("：") + step.outcome.reason;
-    }
-    return text;
+    return outcome_text(step.outcome);
 }
 
 } // namespace
@@ -71,32 +68,26 @@ void HealthWindow::check() {
     table_->clear();
     summary_->setText(QStringLiteral("正在检查……"));
     std::vector<BookSource> sources(sources_.sources());
-    runner_.run(
-        [sources] {
-            std::vector<const BookSource*> all;
-            for (const BookSource& s : sources) {
-                all.push_back(&s);
-            }
-            return check_sources_health(all);
-        },
-        [this](const std::vector<HealthReport>& reports) {
-            std::vector<std::vector<std::string>> rows;
-            int passed = 0;
-            for (const HealthReport& r : reports) {
-                const BookSource* s = sources_.find(r.source);
-                rows.push_back({s ? source_label(*s) : std::to_string(r.source),
-                                s ? utf8_to_text(s->host) : std::string(), step_cell(r.search),
-                                step_cell(r.chapters), step_cell(r.text)});
-                passed += r.passed() ? 1 : 0;
-            }
-            append_rows(table_, rows);
-            summary_->setText(QStringLiteral("%1 个书源正常，%2 个有问题")
-                                  .arg(passed)
-                                  .arg(static_cast<int>(reports.size()) - passed));
-            checking_ = false;
-            again_->setEnabled(true);
-            emit checked();
-        });
+    runner_.run([sources] { return check_sources_health(source_pointers(sources)); },
+                [this](const std::vector<HealthReport>& reports) {
+                    std::vector<std::vector<std::string>> rows;
+                    int passed = 0;
+                    for (const HealthReport& r : reports) {
+                        const BookSource* s = sources_.find(r.source);
+                        rows.push_back({s ? source_label(*s) : std::to_string(r.source),
+                                        s ? utf8_to_text(s->host) : std::string(),
+                                        step_cell(r.search), step_cell(r.chapters),
+                                        step_cell(r.text)});
+                        passed += r.passed() ? 1 : 0;
+                    }
+                    append_rows(table_, rows);
+                    summary_->setText(QStringLiteral("%1 个书源正常，%2 个有问题")
+                                          .arg(passed)
+                                          .arg(static_cast<int>(reports.size()) - passed));
+                    checking_ = false;
+                    again_->setEnabled(true);
+                    emit checked();
+                });
 }
 
 void HealthWindow::closeEvent(QCloseEvent* event) {

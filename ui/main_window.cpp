@@ -17,6 +17,7 @@
 
 #include "sources/book_details.h"
 #include "sources/search.h"
+#include "sources/source_table.h"
 #include "ui/app_state.h"
 #include "ui/chapter_window.h"
 #include "ui/companion_window.h"
@@ -233,13 +234,7 @@ void MainWindow::run_search_all(const std::string& keyword) {
     std::vector<BookSource> sources(state_.sources.sources());
     set_busy(true);
     runner_.run(
-        [sources, keyword] {
-            std::vector<const BookSource*> all;
-            for (const BookSource& s : sources) {
-                all.push_back(&s);
-            }
-            return search_all_sources(all, keyword);
-        },
+        [sources, keyword] { return search_all_sources(source_pointers(sources), keyword); },
         [this](const AllSearchOutcome& outcome) {
             append_source_hits(outcome.hits);
             set_busy(false);

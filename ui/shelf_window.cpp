@@ -149,9 +149,7 @@ void ShelfWindow::update_books(std::vector<ShelfBook> books) {
                 if (!r.error.empty()) {
                     line += from_gbk(r.error);
                 } else if (!r.outcome.ok()) {
-                    line +=
-                        from_gbk(outcome_words(r.outcome.kind) +
-                                 (r.outcome.reason.empty() ? "" : gbk("：") + r.outcome.reason));
+                    line += from_gbk(outcome_text(r.outcome));
                 } else {
                     line += QStringLiteral("%1 个新章节").arg(r.new_chapters);
                 }

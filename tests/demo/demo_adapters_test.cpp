@@ -136,10 +136,7 @@ TEST_F(DemoAdaptersTest, DetailsShowTheBooksFacts) {
 // A site that never answers costs the all-source search its time limit, not the rows of the
 // other sources.
 TEST_F(DemoAdaptersTest, SearchAllOutlivesAStalledSite) {
-    std::vector<const BookSource*> all;
-    for (const BookSource& s : config_->sources()) {
-        all.push_back(&s);
-    }
+    std::vector<const BookSource*> all = source_pointers(config_->sources());
     DemoOptions held;
     held.free_ports = true;
     held.stall_time = std::chrono::seconds(20);
